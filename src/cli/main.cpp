@@ -1,0 +1,111 @@
+// sorvin-cli: one drop of sources on the window, followed by one run, from the command line.
+#include <getopt.h>
+#include <signal.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+#include "cli/terminal_window.h"
+#include "fs/posix_fs.h"
+#include "run/driver.h"
+#include "shared/text.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: sorvin-cli [OPTION]... DESTINATION SOURCE...\n"
+    "Gather every SOURCE file and folder into the folder DESTINATION, by moving (the default) or\n"
+    "copying. Nothing is ever overwritten: a name that is taken gets a serial number (a_000.txt).\n"
+    "A file of the same name and size in DESTINATION counts as the same file and is not gathered\n"
+    "twice (a move deletes the source). After a move, emptied source folders are removed.\n"
+    "\n"
+    "  --copy                    copy instead of moving\n"
+    "  --keep-structure          recreate each source folder inside DESTINATION instead of\n"
+    "                            gathering all its files directly into DESTINATION\n"
+    "  --crc32                   a file of the same name and size also needs the same CRC-32\n"
+    "                            to count as the same file\n"
+    "  --check-all               compare with every same-named file in DESTINATION, from\n"
+    "                            serial 000 on\n"
+    "  --serial-after-extension  put the serial after the extension (a.txt_000)\n"
+    "  --ignore-errors           pass over failures other than write errors silently\n"
+    "  --help                    show this help and exit\n"
+    "  --version                 show the version and exit\n"
+    "\n"
+    "The log is printed on stdout, messages on stderr. Ctrl-C stops the run cleanly: a copy in\n"
+    "progress is abandoned and nothing half-written is left.\n"
+    "Exit status: 0 when the run finished, 1 when it was stopped, 2 for a usage error or a\n"
+    "DESTINATION that is not an existing folder.\n";
+
+void OnStopSignal(int) { sorvin::cli::TerminalWindow::stopRequested = 1; }
+
+// As a file manager's drop gives paths: absolute, no "." or "..", links left as they are.
+std::filesystem::path Normalised(const char* arg)
+{
+    std::filesystem::path p = std::filesystem::absolute(arg).lexically_normal();
+    std::string s = p.native();
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::setlocale(LC_ALL, "");
+    using sorvin::MenuOption;
+    std::map<MenuOption, bool> options;
+    bool copy = false, keep = false;
+
+    enum { kCopy = 1, kKeep, kCrc, kAll, kAfter, kIgnore, kHelp, kVersion };
+    static const option longOptions[] = {
+        {"copy", no_argument, nullptr, kCopy},
+        {"keep-structure", no_argument, nullptr, kKeep},
+        {"crc32", no_argument, nullptr, kCrc},
+        {"check-all", no_argument, nullptr, kAll},
+        {"serial-after-extension", no_argument, nullptr, kAfter},
+        {"ignore-errors", no_argument, nullptr, kIgnore},
+        {"help", no_argument, nullptr, kHelp},
+        {"version", no_argument, nullptr, kVersion},
+        {nullptr, 0, nullptr, 0},
+    };
+    for (int c; (c = getopt_long(argc, argv, "", longOptions, nullptr)) != -1;) {
+        switch (c) {
+        case kCopy: copy = true; break;
+        case kKeep: keep = true; break;
+        case kCrc: options[MenuOption::Crc32] = true; break;
+        case kAll: options[MenuOption::Genmitsu] = true; break;
+        case kAfter: options[MenuOption::NumPosition] = true; break;
+        case kIgnore: options[MenuOption::ErrMushi] = true; break;
+        case kHelp: std::fputs(kUsage, stdout); return 0;
+        case kVersion: std::printf("sorvin-cli %s\n", SORVIN_VERSION); return 0;
+        default: std::fputs("Try 'sorvin-cli --help' for more information.\n", stderr); return 2;
+        }
+    }
+    if (argc - optind < 2) {
+        std::fputs("sorvin-cli: a DESTINATION and at least one SOURCE are needed\n"
+                   "Try 'sorvin-cli --help' for more information.\n", stderr);
+        return 2;
+    }
+
+    struct sigaction stop {};
+    stop.sa_handler = OnStopSignal;
+    stop.sa_flags = SA_RESTART;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+
+    sorvin::fs::PosixFs fs;
+    sorvin::cli::TerminalWindow window(fs, options, keep, copy);
+    sorvin::run::DestinationDrop(window, fs, {Normalised(argv[optind])});
+    std::vector<std::filesystem::path> sources;
+    for (int i = optind + 1; i < argc; ++i) sources.push_back(Normalised(argv[i]));
+
+    const sorvin::run::DropOutcome outcome = sorvin::run::SourceDrop(window, fs, sources);
+    window.finishProgress();
+    if (outcome == sorvin::run::DropOutcome::Refused) return 2;
+    std::cout << sorvin::ToLf(window.pane()) << '\n' << std::flush;
+    return outcome == sorvin::run::DropOutcome::Finished ? 0 : 1;
+}

@@ -1,0 +1,199 @@
+// Gathering one file, by moving or by copying. In order:
+//   yield to the window; give up at once when a stop was asked for;
+//   the same-folder check (the source already lies in the destination: touch nothing);
+//   the candidate walk (a free name, a file that counts as the same one, or a stop);
+//   free: move (a rename on one file system, else the copy step and then the source's deletion)
+//         or copy (always the copy step); a name that was taken meanwhile resumes the walk;
+//   identical: delete the source (move) or leave it (copy);
+//   one log line for the outcome.
+// A failed step is reported by its class; a write failure still lets the next step run, as the
+// user has been told and the run stops after this file.
+#include <cerrno>
+#include <cmath>
+
+#include "engine/engine.h"
+#include "engine/failure.h"
+#include "engine/naming.h"
+#include "fs/names.h"
+#include "shared/state.h"
+#include "shared/text.h"
+
+namespace sorvin {
+
+namespace {
+
+struct FileTexts {
+    std::string_view plain, renamed, identical, sameFolder, copyFailed;
+};
+constexpr FileTexts kMoveTexts {"…Move", "…Rename後Move", "…Delete", "…移動元と移動先が同じ", "移動が正常に終了しませんでした"};
+constexpr FileTexts kCopyTexts {"…Copy", "…Rename後Copy", "…同一ファイルあり", "…コピー元とコピー先が同じ", "コピーが正常に終了しませんでした"};
+
+enum class Transfer { Done, NameTaken, Ended };
+
+// The copy's progress in the caption; the window handles the stop button here.
+void CopyProgress(Window& window, std::uint64_t total, std::uint64_t transferred)
+{
+    std::string caption = DisplayText(ProgressLabel);
+    if (total != 0) {
+        const auto percent = static_cast<long long>(std::floor(static_cast<double>(transferred) / static_cast<double>(total) * 100.0));
+        caption += " " + std::to_string(percent) + "% complete...";
+    }
+    window.setCaption(caption);
+    window.yield();
+}
+
+}  // namespace
+
+std::string Engine::FileMove2(const Path& SrcPath, const Path& DstPath) { return gatherFile(Mode::Move, SrcPath, DstPath); }
+std::string Engine::FileCopy2(const Path& SrcPath, const Path& DstPath) { return gatherFile(Mode::Copy, SrcPath, DstPath); }
+
+std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPath)
+{
+    const bool move = mode == Mode::Move;
+    const FileTexts& texts = move ? kMoveTexts : kCopyTexts;
+    std::string result;
+
+    window_.yield();
+    if (CancelFlag == 1) return result;
+
+    const std::string& src = SrcPath.native();
+    const std::string& dst = DstPath.native();
+    const std::string srcFolder = fs::WithTrailingSlash(fs::ParentFolderName(src));
+    const std::string fileName = fs::FileName(src);
+
+    auto writeLine = [&](const std::string& subject, std::string_view marker, bool stampShownLine) {
+        const std::string line = DisplayText(subject) + std::string(marker);
+        const std::string stamped = line + "-" + TimeText();
+        const std::string& shown = stampShownLine ? stamped : line;
+        result = std::string(kCrLf) + shown;
+        window_.setPaneText(shown);
+        LogBuffer += kCrLf;
+        LogBuffer += stamped;
+    };
+
+    // Reports a failed step; true when the operation goes on with the step after it.
+    auto failed = [&](const std::exception& e) {
+        const Failure failure = DescribeFailure(e);
+        const auto text = FailureMessage(FailureSide::File, failure, window_.checked(MenuOption::ErrMushi));
+        if (!text) return true;
+        window_.message(*text, MessageTitle::Pelkor, MessageIcon::Exclamation);
+        LogBuffer += kCrLf;
+        LogBuffer += DisplayText(src);
+        CancelFlag = 1;
+        return failure.errorClass != fs::ErrorClass::Other;
+    };
+
+    // The copy step; its failures have their own message, and the source always stays.
+    auto copyStep = [&](const std::string& target, fs::Durability durability) {
+        try {
+            fs_.copyFile(src, target, [&](std::uint64_t total, std::uint64_t done) { CopyProgress(window_, total, done); },
+                         &CancelFlag, durability);
+            return Transfer::Done;
+        } catch (const fs::FsError& e) {
+            if (e.error() == EEXIST && CancelFlag != 1) return Transfer::NameTaken;
+            const std::string shown = DisplayText(src);
+            if (CancelFlag == 1) {
+                // The stop button has already ended LogBuffer's line: the run's closing words
+                // follow this path on it.
+                LogBuffer += shown;
+            } else {
+                window_.message(std::string(texts.copyFailed), MessageTitle::Pelkor, MessageIcon::Exclamation);
+                CancelFlag = 1;
+                LogBuffer += kCrLf;
+                LogBuffer += shown;
+            }
+            result = std::string(kCrLf) + shown;
+            window_.setPaneText(shown);
+            return Transfer::Ended;
+        }
+    };
+
+    auto moveTo = [&](const std::string& target) {
+        window_.setCaption(DisplayText(fileName));
+        bool oneFileSystem = true;  // when the check itself fails, the rename reports why
+        try {
+            oneFileSystem = fs_.identity(src, false).dev == fs_.identity(dst, true).dev;
+        } catch (const fs::FsError&) {
+        }
+        if (oneFileSystem) {
+            try {
+                fs_.renameNoReplace(src, target);
+                return Transfer::Done;
+            } catch (const fs::FsError& e) {
+                if (e.error() == EEXIST) return Transfer::NameTaken;
+                // EXDEV: two mounts of one file system; the data has to be copied after all.
+                if (e.error() != EXDEV) return failed(e) ? Transfer::Done : Transfer::Ended;
+            }
+        }
+        ProgressLabel = fileName;
+        // The source is deleted only once its copy is complete and on the disk.
+        const Transfer copied = copyStep(target, fs::Durability::Synced);
+        if (copied != Transfer::Done) return copied;
+        try {
+            fs_.deleteFile(src);
+        } catch (const std::exception& e) {
+            if (!failed(e)) return Transfer::Ended;
+        }
+        return Transfer::Done;
+    };
+
+    if (SameFolder(srcFolder, dst)) {
+        writeLine(srcFolder + fileName, texts.sameFolder, true);
+        return result;
+    }
+
+    CandidateWalk walk(window_, fs_, src, dst);
+    for (;;) {
+        WalkOutcome outcome;
+        try {
+            outcome = walk.run();
+        } catch (const std::exception& e) {
+            // Going on with stale facts could overwrite or delete: the file is left where it is.
+            failed(e);
+            return result;
+        }
+        if (outcome == WalkOutcome::Stopped) return result;
+
+        if (outcome == WalkOutcome::Identical) {
+            if (move) {
+                try {
+                    fs_.deleteFile(src);
+                } catch (const std::exception& e) {
+                    if (!failed(e)) return result;
+                }
+            }
+            writeLine(srcFolder + walk.candidate(), texts.identical, !move);
+            return result;
+        }
+
+        Transfer transfer;
+        if (move) {
+            transfer = moveTo(walk.target());
+        } else {
+            ProgressLabel = fileName;
+            transfer = copyStep(walk.target(), fs::Durability::Normal);
+        }
+        if (transfer == Transfer::NameTaken) {
+            // Another program took the name between the walk and now: walk on from fresh facts.
+            walk.skip();
+            continue;
+        }
+        if (transfer == Transfer::Done)
+            writeLine(srcFolder + walk.candidate(), walk.renameCount() != 0 ? texts.renamed : texts.plain, true);
+        return result;
+    }
+}
+
+bool Engine::SameFolder(const std::string& a, const std::string& b)
+{
+    if (a == b) return true;
+    // The same folder reached through a link, "..", or another letter case is still the same:
+    // gathering a file onto itself would take it for its own duplicate.
+    try {
+        return fs_.identity(a, true) == fs_.identity(b, true);
+    } catch (const fs::FsError&) {
+        return false;
+    }
+}
+
+}  // namespace sorvin

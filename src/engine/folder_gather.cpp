@@ -1,0 +1,169 @@
+// Gathering one folder tree, by moving or by copying. One call per folder, in order:
+//   check that the source is a folder; reset the serial table; yield; give up when a stop was
+//   asked for;
+//   the start check (the destination is the source or lies inside it: touch nothing);
+//   with the structure kept, create the folder's copy in the destination when it is missing and
+//   start the call again on it;
+//   hand every file to the file operation and every sub-folder to a nested call;
+//   moving only: remove the source folder when the walk left it empty.
+// Sub-folders are handled, and removed, before their parents. A failed step is reported by its
+// class and the call goes on with the next step; the run stops after this item.
+#include <cerrno>
+
+#include "engine/engine.h"
+#include "engine/failure.h"
+#include "fs/names.h"
+#include "shared/state.h"
+#include "shared/text.h"
+
+namespace sorvin {
+
+namespace {
+
+struct FolderTexts {
+    std::string_view same, inside;
+};
+constexpr FolderTexts kMoveTexts {"…移動元と移動先が同じ", "…移動元の中に移動先がある"};
+constexpr FolderTexts kCopyTexts {"…コピー元とコピー先が同じ", "…コピー元の中にコピー先がある"};
+constexpr std::string_view kCreated = "…フォルダ作成";
+constexpr std::string_view kKept = "…削除しない(フォルダが空ではない)";
+constexpr std::string_view kDeleted = "…フォルダ削除";
+
+}  // namespace
+
+std::string Engine::FolderMove2(const Path& SrcPath, const Path& DstPath) { return gatherFolder(Mode::Move, SrcPath, DstPath); }
+std::string Engine::FolderCopy2(const Path& SrcPath, const Path& DstPath) { return gatherFolder(Mode::Copy, SrcPath, DstPath); }
+
+Engine::Placement Engine::PlaceOf(const std::string& other, const std::string& folder)
+{
+    const std::string prefix = folder + "/";
+    if (other == prefix) return Placement::Same;
+    if (other.starts_with(prefix)) return Placement::Inside;
+    // Links, "..", a root folder or another letter case hide the relation from the text: climb
+    // from the other folder's real path and compare each step with the folder itself.
+    try {
+        const fs::Identity target = fs_.identity(folder, true);
+        Path step = fs_.realPath(other);
+        for (bool first = true;; first = false) {
+            if (fs_.identity(step, true) == target) return first ? Placement::Same : Placement::Inside;
+            if (!step.has_relative_path()) return Placement::Outside;
+            step = step.parent_path();
+        }
+    } catch (const fs::FsError&) {
+        return Placement::Outside;  // what does not exist cannot lie inside anything
+    }
+}
+
+std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& DstPath)
+{
+    const bool move = mode == Mode::Move;
+    const FolderTexts& texts = move ? kMoveTexts : kCopyTexts;
+    const std::string& src = SrcPath.native();
+    const std::string& dst = DstPath.native();
+    std::string result;    // what the call returns
+    std::string gathered;  // the log text of its walk so far
+
+    // Reports a failed step; the call goes on with the next one.
+    auto failed = [&](const std::exception& e) {
+        const Failure failure = DescribeFailure(e);
+        const auto text = FailureMessage(move ? FailureSide::FolderMove : FailureSide::FolderCopy, failure,
+                                         window_.checked(MenuOption::ErrMushi));
+        if (!text) return;
+        window_.message(*text, MessageTitle::Application, MessageIcon::Exclamation);
+        CancelFlag = 1;
+        result = gathered;
+    };
+
+    auto event = [&](const std::string& subject, std::string_view marker, std::string& into) {
+        const std::string line = DisplayText(subject) + std::string(marker) + "-";
+        into += kCrLf;
+        into += line + TimeText();
+        window_.setPaneText(line + TimeText());
+        LogBuffer += kCrLf;
+        LogBuffer += line + TimeText();
+    };
+
+    bool opened = true;
+    try {
+        const fs::EntryType type = fs_.entryType(src);
+        if (type != fs::EntryType::Folder) throw fs::FsError("opendir", type == fs::EntryType::None ? ENOENT : ENOTDIR, src);
+    } catch (const std::exception& e) {
+        failed(e);
+        opened = false;
+    }
+    NameTable.reset();
+    window_.yield();
+    // A folder that cannot be opened has nothing to walk, even when the failure was ignored.
+    if (CancelFlag == 1 || !opened) return result;
+
+    if (const Placement placement = PlaceOf(dst, src); placement != Placement::Outside) {
+        result.clear();
+        event(src, placement == Placement::Same ? texts.same : texts.inside, result);
+        return result;
+    }
+
+    std::string receiving = dst;
+    if (window_.folderKeep()) {
+        const std::string copyPath = dst + fs::FileName(src);
+        bool exists = true;  // a failed test goes the way of an existing folder
+        try {
+            exists = fs_.folderExists(copyPath);
+        } catch (const std::exception& e) {
+            failed(e);
+        }
+        if (!exists) {
+            bool created = true;
+            try {
+                fs_.createFolder(copyPath);
+            } catch (const std::exception& e) {
+                failed(e);
+                created = false;
+            }
+            event(copyPath, kCreated, gathered);
+            // Starting again after an ignored failure would only fail again, without end.
+            if (!created && CancelFlag != 1) return gathered;
+            return gatherFolder(mode, SrcPath, DstPath);
+        }
+        receiving = copyPath + "/";
+    }
+
+    gathered.clear();
+    fs::Listing listing;
+    try {
+        listing = fs_.list(src);
+    } catch (const std::exception& e) {
+        failed(e);  // the walk is empty
+    }
+    for (const Path& file : listing.files) gathered += move ? FileMove2(file, receiving) : FileCopy2(file, receiving);
+    for (const Path& folder : listing.folders) gathered += gatherFolder(mode, folder, receiving);
+    if (!move) return gathered;
+    if (CancelFlag == 1) return result;
+
+    // Removal: only an empty folder is ever removed, never anything in it, and never the folder
+    // that receives the files.
+    if (PlaceOf(receiving, src) != Placement::Outside) return gathered;
+    bool empty = false;
+    try {
+        empty = fs_.folderIsEmpty(src);
+    } catch (const std::exception& e) {
+        failed(e);
+        return gathered;
+    }
+    if (!empty) {
+        event(src, kKept, gathered);
+        return gathered;
+    }
+    try {
+        fs_.removeEmptyFolder(src);
+    } catch (const fs::FsError& e) {
+        if (e.error() == ENOTEMPTY || e.error() == EEXIST) {
+            event(src, kKept, gathered);  // something arrived meanwhile
+            return gathered;
+        }
+        failed(e);
+    }
+    event(src, kDeleted, gathered);
+    return gathered;
+}
+
+}  // namespace sorvin

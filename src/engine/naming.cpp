@@ -1,0 +1,112 @@
+#include "engine/naming.h"
+
+#include <cstdio>
+
+#include "checksum/crc32.h"
+#include "fs/names.h"
+#include "shared/state.h"
+
+namespace sorvin {
+
+DestinationPicture RunPicture;
+
+std::string SerialName(std::string_view base, std::string_view ext, int serial, bool afterExtension)
+{
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%03d", serial);
+    std::string name(base);
+    if (afterExtension) {
+        name += '.';
+        name += ext;
+        name += '_';
+        name += digits;
+    } else {
+        name += '_';
+        name += digits;
+        if (!ext.empty()) {
+            name += '.';
+            name += ext;
+        }
+    }
+    return name;
+}
+
+std::optional<std::uint64_t> DestinationPicture::knownSize(const std::string& folder, const std::string& name) const
+{
+    auto f = folders_.find(folder);
+    if (f == folders_.end()) return std::nullopt;
+    auto n = f->second.find(name);
+    if (n == f->second.end()) return std::nullopt;
+    return n->second;
+}
+
+void DestinationPicture::record(const std::string& folder, const std::string& name, std::uint64_t size)
+{
+    folders_[folder][name] = size;
+}
+
+CandidateWalk::CandidateWalk(Window& window, fs::FileSystem& fs, std::string srcPath, std::string dstFolder)
+    : window_(window), fs_(fs), src_(std::move(srcPath)), dst_(std::move(dstFolder)),
+      fileName_(fs::FileName(src_)), base_(fs::BaseName(fileName_)), ext_(fs::ExtensionName(fileName_)),
+      candidate_(fileName_)
+{
+}
+
+int CandidateWalk::compareFileSize()
+{
+    // The source is read only once something occupies the candidate; the design's rule, and the
+    // source may be a file that exists only as long as nothing collides.
+    if (auto known = RunPicture.knownSize(dst_, candidate_)) {
+        if (!srcSize_) srcSize_ = fs_.fileSize(src_);
+        if (*known != *srcSize_) return 1;
+    }
+    const std::string target = dst_ + candidate_;
+    if (!fs_.fileExists(target)) return 0;
+    if (!srcSize_) srcSize_ = fs_.fileSize(src_);
+    const std::uint64_t size = fs_.fileSize(target);
+    RunPicture.record(dst_, candidate_, size);
+    if (size != *srcSize_) return 1;
+    // A link in the destination that leads back to the source is not a second copy of it:
+    // taking the source for its duplicate would delete the only data.
+    return pointsAtSource(target) ? 1 : 2;
+}
+
+bool CandidateWalk::pointsAtSource(const std::string& target)
+{
+    try {
+        const fs::Identity source = fs_.identity(src_, false);
+        return fs_.identity(target, false) != source && fs_.identity(target, true) == source;
+    } catch (const fs::FsError&) {
+        return false;  // a dangling link leads nowhere, least of all to the source
+    }
+}
+
+void CandidateWalk::advance()
+{
+    const int serial = window_.checked(MenuOption::Genmitsu) ? renameCount_ : NameTable.next(fileName_);
+    candidate_ = SerialName(base_, ext_, serial, window_.checked(MenuOption::NumPosition));
+    ++renameCount_;
+}
+
+WalkOutcome CandidateWalk::run()
+{
+    for (;;) {
+        const int verdict = compareFileSize();
+        if (verdict == 0) return WalkOutcome::Free;
+        if (verdict == 1) {
+            advance();
+            continue;
+        }
+        if (!window_.checked(MenuOption::Crc32)) return WalkOutcome::Identical;
+        ProgressLabel = "Src-" + fileName_;
+        if (!srcCrc_) srcCrc_ = FileCRC32(window_, fs_, src_);
+        if (CancelFlag == 1) return WalkOutcome::Stopped;
+        ProgressLabel = "Dst-" + candidate_;
+        const std::string targetCrc = FileCRC32(window_, fs_, target());
+        if (CancelFlag == 1) return WalkOutcome::Stopped;
+        if (targetCrc == *srcCrc_) return WalkOutcome::Identical;
+        advance();
+    }
+}
+
+}  // namespace sorvin

@@ -1,0 +1,66 @@
+// Collision-free naming: the serial-numbered name format, and the candidate walk that tries the
+// plain name first and then serial-numbered names until it meets a free name or a file that
+// counts as the same file as the source (same size and, with the CRC-32 option, same checksum).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "fs/file_system.h"
+#include "shared/window.h"
+
+namespace sorvin {
+
+// base + "_" + serial + "." + ext, or base + "." + ext + "_" + serial with the serial after the
+// extension; the serial has at least three digits. A name that would end in "." (serial before an
+// empty extension) is stored without that dot: README_000.
+std::string SerialName(std::string_view base, std::string_view ext, int serial, bool afterExtension);
+
+// What the run knows of its destination folders: names it has seen occupied, with their sizes.
+// It only ever lets the walk skip a name without asking the disk whether it is taken by a file
+// of another size; a free or an identical verdict is always taken from the disk itself, so a
+// stale entry can never overwrite or delete anything.
+class DestinationPicture {
+public:
+    std::optional<std::uint64_t> knownSize(const std::string& folder, const std::string& name) const;
+    void record(const std::string& folder, const std::string& name, std::uint64_t size);
+    void reset() { folders_.clear(); }
+
+private:
+    std::unordered_map<std::string, std::unordered_map<std::string, std::uint64_t>> folders_;
+};
+extern DestinationPicture RunPicture;  // reset with NameTable at the start of every run
+
+enum class WalkOutcome { Free, Identical, Stopped };
+
+class CandidateWalk {
+public:
+    // `dstFolder` ends in "/".
+    CandidateWalk(Window& window, fs::FileSystem& fs, std::string srcPath, std::string dstFolder);
+
+    // Walks on from the current candidate. File-system failures are thrown.
+    WalkOutcome run();
+    // Gives up the current candidate (another program took it meanwhile) and builds the next.
+    void skip() { advance(); }
+
+    const std::string& candidate() const { return candidate_; }
+    std::string target() const { return dst_ + candidate_; }
+    int renameCount() const { return renameCount_; }
+
+private:
+    int compareFileSize();  // 0 nothing there, 1 another size, 2 the same size
+    void advance();
+    bool pointsAtSource(const std::string& target);
+
+    Window& window_;
+    fs::FileSystem& fs_;
+    std::string src_, dst_, fileName_, base_, ext_, candidate_;
+    int renameCount_ = 0;
+    std::optional<std::uint64_t> srcSize_;
+    std::optional<std::string> srcCrc_;
+};
+
+}  // namespace sorvin

@@ -1,0 +1,81 @@
+// Every disk access of the engine goes through this interface: the POSIX implementation does the
+// work, and tests wrap it to make any chosen call fail with any chosen errno. Failures are thrown
+// as FsError. Paths are native byte strings.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "fs/errors.h"
+
+namespace sorvin::fs {
+
+using Path = std::filesystem::path;
+
+// What lstat finds: a real directory is a folder; any other entry, a symbolic link included, is a
+// file.
+enum class EntryType { None, File, Folder };
+
+struct Identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool operator==(const Identity&) const = default;
+};
+
+// A folder's direct entries, each sorted by name in byte order so every run walks alike. Symbolic
+// links are files, never folders to descend into.
+struct Listing {
+    std::vector<Path> files;
+    std::vector<Path> folders;
+};
+
+class Reader {
+public:
+    virtual ~Reader() = default;
+    // Reads up to n bytes; returns fewer only at the end of the file.
+    virtual std::size_t read(void* buffer, std::size_t n) = 0;
+};
+
+// Called with (total bytes, bytes transferred) before the first chunk and after every chunk.
+using CopyProgress = std::function<void(std::uint64_t total, std::uint64_t transferred)>;
+
+enum class Durability {
+    Normal,  // like cp: the kernel writes the data back when it likes
+    Synced,  // fsync'ed before the copy counts as done: the caller is about to delete the source
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    virtual bool fileExists(const Path& p) = 0;      // lstat finds an entry that is not a directory
+    virtual bool folderExists(const Path& p) = 0;    // stat (links followed) finds a directory
+    virtual EntryType entryType(const Path& p) = 0;  // lstat; None when nothing is there
+    virtual std::uint64_t fileSize(const Path& p) = 0;        // lstat: a link's own size
+    virtual Identity identity(const Path& p, bool followLinks) = 0;
+    virtual Path realPath(const Path& p) = 0;        // every link and ".." resolved
+    virtual Listing list(const Path& folder) = 0;
+    virtual bool folderIsEmpty(const Path& folder) = 0;
+    virtual void createFolder(const Path& p) = 0;         // fails when anything is there
+    virtual void removeEmptyFolder(const Path& p) = 0;    // rmdir: never removes contents
+    // Never replaces: fails with EEXIST when `to` exists, EXDEV across file systems.
+    virtual void renameNoReplace(const Path& from, const Path& to) = 0;
+    virtual void deleteFile(const Path& p) = 0;
+    virtual std::unique_ptr<Reader> openRead(const Path& p) = 0;
+
+    // The copy step. `to` must not exist; the data goes to a hidden temporary name in the target's
+    // folder and takes its final name only when complete, never replacing anything. A symbolic
+    // link is copied as a link. FIFOs, sockets and devices are refused without being opened.
+    // *cancel is polled after every progress call; when it is non-zero the copy is abandoned
+    // (ECANCELED). On any failure nothing is left at `to` or under the temporary name, and the
+    // source is untouched.
+    virtual void copyFile(const Path& from, const Path& to, const CopyProgress& progress,
+                          const volatile std::int32_t* cancel, Durability durability) = 0;
+};
+
+}  // namespace sorvin::fs

@@ -1,0 +1,41 @@
+// Drop intake and the run driver: what the window does when something is dropped on it and when
+// its execute or stop button is pressed. The Qt window and the command-line front end both call
+// these; neither gathers anything itself.
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "fs/file_system.h"
+#include "shared/window.h"
+
+namespace sorvin::run {
+
+enum class RunEnd { Finished, Stopped };
+
+enum class DropOutcome {
+    Ignored,   // the drop carried no paths
+    Refused,   // no destination folder: "送り先フォルダが存在しません" was shown
+    Prepared,  // the execute-button option holds the run until 実行 is pressed
+    Finished,  // the run ran and ended normally
+    Stopped,   // the run ran and took the stopped ending
+};
+
+// One pass over DropList with the mode and destination read from the window for every item.
+RunEnd RunGather(Window& window, fs::FileSystem& fs);
+
+// A drop on the log pane: records the sources and runs them, or prepares the run.
+DropOutcome SourceDrop(Window& window, fs::FileSystem& fs,
+                       const std::vector<std::filesystem::path>& dropped);
+
+// A drop on the destination box: only the first path counts.
+void DestinationDrop(Window& window, fs::FileSystem& fs,
+                     const std::vector<std::filesystem::path>& dropped);
+
+// The execute button, pressed while a run is prepared.
+RunEnd ExecuteClick(Window& window, fs::FileSystem& fs);
+
+// The stop button: asks a running run to stop, or ends a prepared one without touching anything.
+void CancelClick(Window& window, fs::FileSystem& fs);
+
+}  // namespace sorvin::run

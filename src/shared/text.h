@@ -1,0 +1,18 @@
+// Text helpers shared by every log writer.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace sorvin {
+
+// The time of day as the user's LC_TIME locale writes it ("%X"; 14:03:27 in the C locale).
+std::string TimeText();
+
+// Native path bytes as log text: valid UTF-8 passes unchanged, every invalid byte becomes U+FFFD.
+std::string DisplayText(std::string_view nativeBytes);
+
+// CR LF line ends as LF, for printing a log on a terminal.
+std::string ToLf(std::string_view text);
+
+}  // namespace sorvin

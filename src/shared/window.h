@@ -1,0 +1,52 @@
+// The one interface through which the engine and the run driver reach their window. The Qt
+// window, the command-line front end and the tests' recording fake each implement it. Every
+// option is read at the moment it is needed, so a change made during a run takes effect at the
+// next read.
+#pragma once
+
+#include <string>
+
+namespace sorvin {
+
+enum class MenuOption {
+    ExecButton,      // "実行ボタンを使う": a source drop prepares the run instead of starting it
+    NumPosition,     // "連番を拡張子の後ろに付ける": the serial goes after the extension
+    Crc32,           // "CRC32を使用する(遅い)": equal size is confirmed by CRC-32
+    Genmitsu,        // "全ての同名ファイルをチェックする（遅い）": every walk starts at serial 000
+    ErrMushi,        // "書き込みエラー以外を無視する": failures other than write errors pass silently
+};
+
+enum class MessageTitle { Pelkor, Application };  // "Pelkor", or the application's "sorvin"
+enum class MessageIcon { None, Exclamation };
+enum class DropTarget { Path, Pane };             // txtPath, rtfSorvinfile
+
+class Window {
+public:
+    virtual ~Window() = default;
+
+    // Options, read live.
+    virtual bool checked(MenuOption option) const = 0;
+    virtual bool folderKeep() const = 0;       // chkFolderKeep has the value 1
+    virtual std::string modeText() const = 0;  // the text of cmbMorC, UTF-8
+    virtual std::string pathText() const = 0;  // the text of txtPath, native path bytes
+    virtual void setPathText(const std::string& nativeBytes) = 0;
+
+    // Output. Texts are UTF-8.
+    virtual void setPaneText(const std::string& text) = 0;  // the log pane, assigned whole
+    virtual void setCaption(const std::string& text) = 0;
+    virtual std::string caption() const = 0;
+    virtual void setProgressValue(int value) = 0;
+    virtual void setProgressMax(int max) = 0;
+    virtual void setProgressVisible(bool visible) = 0;
+    virtual void setCancelEnabled(bool enabled) = 0;   // cmdCancel, "中止"
+    virtual void setExecEnabled(bool enabled) = 0;     // cmdEXEC, "実行"
+    virtual bool execEnabled() const = 0;
+    virtual void setDropMode(DropTarget target, int mode) = 0;  // 0 refuses drops, 1 takes them
+    virtual void setMenuEnabled(bool enabled) = 0;              // mnuPopup
+    virtual void message(const std::string& text, MessageTitle title, MessageIcon icon) = 0;
+
+    // Lets pending window events run; this is where a press of the stop button is taken.
+    virtual void yield() = 0;
+};
+
+}  // namespace sorvin

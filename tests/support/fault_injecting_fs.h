@@ -1,0 +1,66 @@
+// A file system that forwards to another one, except that a test can make a chosen call fail with
+// a chosen errno, at a chosen occurrence, to reach every failure path without a broken disk.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <vector>
+
+#include "fs/file_system.h"
+
+namespace sorvin::test {
+
+class FaultInjectingFs final : public fs::FileSystem {
+public:
+    enum class Call {
+        FileExists, FolderExists, EntryType, FileSize, Identity, RealPath, List, FolderIsEmpty,
+        CreateFolder, RemoveEmptyFolder, RenameNoReplace, DeleteFile, OpenRead, Read, CopyFile,
+        Count_
+    };
+    using Match = std::function<bool(const fs::Path&)>;
+
+    explicit FaultInjectingFs(fs::FileSystem& inner) : inner_(inner) {}
+
+    // The next calls of `call` whose path satisfies `match` (any path when empty; for a rename or
+    // a copy, either path) fail with `err`: the first `skip` of them go through, then `times`
+    // fail (-1: all). A failing call does not reach the inner file system.
+    void failOn(Call call, int err, Match match = {}, int skip = 0, int times = 1);
+    void clearFaults() { faults_.clear(); }
+    // Every call made, failed ones included.
+    int calls(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
+
+    bool fileExists(const fs::Path& p) override;
+    bool folderExists(const fs::Path& p) override;
+    fs::EntryType entryType(const fs::Path& p) override;
+    std::uint64_t fileSize(const fs::Path& p) override;
+    fs::Identity identity(const fs::Path& p, bool followLinks) override;
+    fs::Path realPath(const fs::Path& p) override;
+    fs::Listing list(const fs::Path& folder) override;
+    bool folderIsEmpty(const fs::Path& folder) override;
+    void createFolder(const fs::Path& p) override;
+    void removeEmptyFolder(const fs::Path& p) override;
+    void renameNoReplace(const fs::Path& from, const fs::Path& to) override;
+    void deleteFile(const fs::Path& p) override;
+    std::unique_ptr<fs::Reader> openRead(const fs::Path& p) override;
+    void copyFile(const fs::Path& from, const fs::Path& to, const fs::CopyProgress& progress,
+                  const volatile std::int32_t* cancel, fs::Durability durability) override;
+
+private:
+    class FaultyReader;
+    struct Fault {
+        Call call;
+        int err;
+        Match match;
+        int skip;
+        int times;
+    };
+
+    // Counts the call and throws when a fault is due.
+    void enter(Call call, const fs::Path& p, const fs::Path& other = {});
+
+    fs::FileSystem& inner_;
+    std::vector<Fault> faults_;
+    std::array<int, static_cast<std::size_t>(Call::Count_)> counts_{};
+};
+
+}  // namespace sorvin::test
