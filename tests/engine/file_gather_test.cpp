@@ -1,0 +1,333 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "shared/state.h"
+#include "support/gather_fixture.h"
+
+namespace sorvin::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class FileMoveTest : public GatherTest {};
+class FileCopyTest : public GatherTest {};
+
+TEST_F(FileMoveTest, MovesUnderThePlainNameOrASerialNameAndLogsTheSourceFolder)
+{
+    tree.write("in/a.txt", "hello");
+    tree.write("in/b.txt", "bbb");
+    tree.write("out/b.txt", "other size");
+
+    std::string result = engine.FileMove2(in("a.txt"), dst());
+    EXPECT_EQ(MaskTimes(result), "\r\n" + in("a.txt") + "…Move-T");
+    EXPECT_EQ(MaskTimes(window.pane()), in("a.txt") + "…Move-T");
+    EXPECT_EQ(window.caption(), "a.txt");
+
+    result = engine.FileMove2(in("b.txt"), dst());
+    EXPECT_EQ(MaskTimes(result), "\r\n" + in("b_000.txt") + "…Rename後Move-T");
+
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"a.txt", "b.txt", "b_000.txt"}));
+    EXPECT_EQ(ReadFile(tree / "out/b_000.txt"), "bbb");
+    EXPECT_EQ(ReadFile(tree / "out/b.txt"), "other size");
+    EXPECT_TRUE(ListTree(tree / "in").empty());
+    EXPECT_EQ(logLines(), (Lines {in("a.txt") + "…Move-T", in("b_000.txt") + "…Rename後Move-T"}));
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_EQ(CancelFlag, 0);
+}
+
+TEST_F(FileMoveTest, SameNameAndSizeIsADuplicateTheSourceIsDeletedAndTheLineCarriesTheTimeOnlyInTheLog)
+{
+    tree.write("in/a.txt", "12345");
+    tree.write("out/a.txt", "abcde");
+
+    std::string result = engine.FileMove2(in("a.txt"), dst());
+
+    EXPECT_EQ(result, "\r\n" + in("a.txt") + "…Delete");
+    EXPECT_EQ(window.pane(), in("a.txt") + "…Delete");
+    EXPECT_EQ(logLines(), (Lines {in("a.txt") + "…Delete-T"}));
+    EXPECT_FALSE(stdfs::exists(in("a.txt")));
+    EXPECT_EQ(ReadFile(tree / "out/a.txt"), "abcde");
+}
+
+TEST_F(FileMoveTest, SerialsContinueFromTheRunsCountUnlessEveryNameIsChecked)
+{
+    tree.write("out/a.txt", "1");
+    tree.write("in/x/a.txt", "22");
+    tree.write("in/y/a.txt", "333");
+    engine.FileMove2(in("x/a.txt"), dst());
+    engine.FileMove2(in("y/a.txt"), dst());
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"a.txt", "a_000.txt", "a_001.txt"}));
+    EXPECT_EQ(ReadFile(tree / "out/a_001.txt"), "333");
+
+    // A new count (a new run) meets a_000 and a_001 again before it finds a_002 free; with every
+    // name checked, each walk starts at 000 whatever the count says.
+    NameTable.reset();
+    tree.write("in/z/a.txt", "4444");
+    engine.FileMove2(in("z/a.txt"), dst());
+    EXPECT_EQ(ReadFile(tree / "out/a_002.txt"), "4444");
+
+    window.set(MenuOption::Genmitsu);
+    tree.write("in/w/a.txt", "22");  // the size of a_000: a duplicate found only by a walk from 000
+    engine.FileMove2(in("w/a.txt"), dst());
+    EXPECT_EQ(logLines().back(), in("w/a_000.txt") + "…Delete-T");
+}
+
+TEST_F(FileMoveTest, SerialPositionAndNamesWithoutExtension)
+{
+    window.set(MenuOption::NumPosition);
+    tree.write("out/a.txt", "1");
+    tree.write("in/a.txt", "22");
+    engine.FileMove2(in("a.txt"), dst());
+    window.set(MenuOption::NumPosition, false);
+    tree.write("out/README", "1");
+    tree.write("in/README", "22");
+    engine.FileMove2(in("README"), dst());
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"README", "README_000", "a.txt", "a.txt_000"}));
+    EXPECT_EQ(logLines().back(), in("README_000") + "…Rename後Move-T");
+}
+
+TEST_F(FileMoveTest, TheSourceFolderReachedAnyWayIsTheSameFolderAndNothingIsTouched)
+{
+    tree.write("in/a.txt", "x");
+    stdfs::create_directory_symlink(tree / "in", tree / "link");
+
+    engine.FileMove2(in("a.txt"), tree.folder("in"));
+    engine.FileMove2(in("a.txt"), tree.folder("link"));
+    engine.FileMove2(in("a.txt"), tree.folder("out/../in"));
+
+    EXPECT_EQ(logLines(), Lines(3, in("a.txt") + "…移動元と移動先が同じ-T"));
+    EXPECT_EQ(ReadFile(in("a.txt")), "x");
+}
+
+TEST_F(FileMoveTest, AHardLinkElsewhereIsATrueDuplicateButALinkBackToTheSourceIsNot)
+{
+    tree.write("in/a.txt", "data");
+    ASSERT_EQ(link(in("a.txt").c_str(), (tree / "out/a.txt").c_str()), 0);
+    engine.FileMove2(in("a.txt"), dst());
+    EXPECT_FALSE(stdfs::exists(in("a.txt")));
+    EXPECT_EQ(ReadFile(tree / "out/a.txt"), "data");
+
+    // A link whose own size happens to equal the file's: deleting the file would lose its data.
+    tree.write("in/b.txt", std::string(in("b.txt").size(), 'b'));
+    stdfs::create_symlink(in("b.txt"), tree / "out/b.txt");
+    engine.FileMove2(in("b.txt"), dst());
+    EXPECT_EQ(ReadFile(tree / "out/b_000.txt"), std::string(in("b.txt").size(), 'b'));
+    EXPECT_TRUE(stdfs::is_symlink(tree / "out/b.txt"));
+}
+
+TEST_F(FileMoveTest, WithCrc32EqualSizesAreComparedByContent)
+{
+    window.set(MenuOption::Crc32);
+    tree.write("out/a.txt", "AAAA");
+    tree.write("in/x/a.txt", "BBBB");
+    tree.write("in/y/a.txt", "AAAA");
+    engine.FileMove2(in("x/a.txt"), dst());
+    engine.FileMove2(in("y/a.txt"), dst());
+    EXPECT_EQ(logLines(), (Lines {in("x/a_000.txt") + "…Rename後Move-T", in("y/a.txt") + "…Delete-T"}));
+    EXPECT_EQ(ProgressLabel, "Dst-a.txt");
+    EXPECT_EQ(ReadFile(tree / "out/a_000.txt"), "BBBB");
+}
+
+TEST_F(FileMoveTest, AStopAlreadyAskedForTouchesNothing)
+{
+    tree.write("in/a.txt", "x");
+    CancelFlag = 1;
+    EXPECT_EQ(engine.FileMove2(in("a.txt"), dst()), "");
+    EXPECT_EQ(window.yields, 1);
+    EXPECT_TRUE(stdfs::exists(in("a.txt")));
+    EXPECT_TRUE(LogBuffer.empty());
+}
+
+TEST_F(FileMoveTest, WriteFailuresAreReportedAndTheOutcomeLineStillFollows)
+{
+    const std::pair<int, std::string> cases[] = {
+        {EACCES, "ファイル書き込みエラーです。"},
+        {ENOSPC, "書き込み先の容量不足です。"},
+        {ENOENT, "指定されたパスが見つかりません。"},
+    };
+    for (const auto& [err, text] : cases) {
+        SCOPED_TRACE(text);
+        LogBuffer.clear();
+        CancelFlag = 0;
+        window.messages.clear();
+        tree.write("in/a.txt", "x");
+        fs.failOn(Call::RenameNoReplace, err);
+        engine.FileMove2(in("a.txt"), dst());
+        ASSERT_EQ(window.messages.size(), 1u);
+        EXPECT_EQ(window.messages[0].text, text);
+        EXPECT_EQ(window.messages[0].title, MessageTitle::Pelkor);
+        EXPECT_EQ(window.messages[0].icon, MessageIcon::Exclamation);
+        EXPECT_EQ(logLines(), (Lines {in("a.txt"), in("a.txt") + "…Move-T"}));
+        EXPECT_EQ(CancelFlag, 1);
+        EXPECT_TRUE(stdfs::exists(in("a.txt")));
+    }
+}
+
+TEST_F(FileMoveTest, OtherFailuresShowTheirDescriptionAndEndTheOperationUnlessIgnored)
+{
+    tree.write("in/a.txt", "x");
+    fs.failOn(Call::RenameNoReplace, EIO);
+    engine.FileMove2(in("a.txt"), dst());
+    EXPECT_EQ(window.messageTexts(), (Lines {"Input/output error"}));
+    EXPECT_EQ(logLines(), (Lines {in("a.txt")}));
+    EXPECT_EQ(CancelFlag, 1);
+
+    CancelFlag = 0;
+    LogBuffer.clear();
+    window.set(MenuOption::ErrMushi);
+    fs.failOn(Call::RenameNoReplace, EIO);
+    engine.FileMove2(in("a.txt"), dst());
+    EXPECT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(logLines(), (Lines {in("a.txt") + "…Move-T"}));
+    EXPECT_EQ(CancelFlag, 0);
+
+    // Write failures are never ignored.
+    fs.failOn(Call::RenameNoReplace, EROFS);
+    engine.FileMove2(in("a.txt"), dst());
+    EXPECT_EQ(window.messages.back().text, "ファイル書き込みエラーです。");
+}
+
+TEST_F(FileMoveTest, AFailureInsideTheWalkLeavesTheFileWhereItIs)
+{
+    tree.write("in/a.txt", "x");
+    tree.write("out/a.txt", "yy");
+    window.set(MenuOption::ErrMushi);
+    fs.failOn(Call::FileSize, EIO, EndsWith("out/a.txt"), 0, -1);
+    engine.FileMove2(in("a.txt"), dst());
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_TRUE(stdfs::exists(in("a.txt")));
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"a.txt"}));
+
+    fs.clearFaults();
+    fs.failOn(Call::FileSize, EACCES, EndsWith("out/a.txt"));
+    engine.FileMove2(in("a.txt"), dst());
+    EXPECT_EQ(window.messageTexts(), (Lines {"ファイル書き込みエラーです。"}));
+    EXPECT_EQ(logLines(), (Lines {in("a.txt")}));
+    EXPECT_TRUE(stdfs::exists(in("a.txt")));
+}
+
+TEST_F(FileMoveTest, ANameTakenBetweenTheWalkAndTheRenameSendsTheWalkOn)
+{
+    tree.write("in/a.txt", "x");
+    fs.failOn(Call::RenameNoReplace, EEXIST);
+    engine.FileMove2(in("a.txt"), dst());
+    EXPECT_EQ(logLines(), (Lines {in("a_000.txt") + "…Rename後Move-T"}));
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_EQ(ReadFile(tree / "out/a_000.txt"), "x");
+}
+
+TEST_F(FileMoveTest, AFolderOfTheSameNameInTheDestinationIsNeverReplaced)
+{
+    tree.write("in/a.txt", "x");
+    tree.mkdir("out/a.txt");
+    engine.FileMove2(in("a.txt"), dst());
+    EXPECT_EQ(ReadFile(tree / "out/a_000.txt"), "x");
+    EXPECT_TRUE(stdfs::is_directory(tree / "out/a.txt"));
+}
+
+TEST_F(FileMoveTest, SymbolicLinksAndUndecodableNamesAreGatheredAsThey)
+{
+    stdfs::create_symlink("/nowhere/target", tree / "in/link");
+    const std::string odd = in("caf\xE9.txt");
+    tree.write("in/caf\xE9.txt", "latin-1 name");
+    engine.FileMove2(in("link"), dst());
+    engine.FileMove2(odd, dst());
+    EXPECT_EQ(stdfs::read_symlink(tree / "out/link"), "/nowhere/target");
+    EXPECT_EQ(ReadFile(tree / "out/caf\xE9.txt"), "latin-1 name");
+    EXPECT_EQ(logLines().back(), in("caf") + "\xEF\xBF\xBD.txt…Move-T");
+}
+
+TEST_F(FileMoveTest, AcrossFileSystemsTheSourceGoesOnlyAfterItsCopy)
+{
+    if (!HaveSecondFileSystem()) GTEST_SKIP() << "/dev/shm is not a second file system";
+    TempTree shm("/dev/shm");
+    const std::string content = Bytes(3 * 1024 * 1024 + 5);
+    tree.write("in/big.bin", content);
+    engine.FileMove2(in("big.bin"), shm.folder(""));
+    EXPECT_EQ(ReadFile(shm / "big.bin"), content);
+    EXPECT_FALSE(stdfs::exists(in("big.bin")));
+    EXPECT_EQ(window.captions.front(), "big.bin");
+    EXPECT_EQ(window.captions[1], "big.bin 0% complete...");
+    EXPECT_EQ(window.captions.back(), "big.bin 100% complete...");
+
+    // The copy fails: the source stays, the move's own message, the run stops.
+    tree.write("in/c.bin", "ccc");
+    fs.failOn(Call::CopyFile, ENOSPC);
+    engine.FileMove2(in("c.bin"), shm.folder(""));
+    EXPECT_EQ(window.messageTexts(), (Lines {"移動が正常に終了しませんでした"}));
+    EXPECT_EQ(window.pane(), in("c.bin"));
+    EXPECT_EQ(logLines().back(), in("c.bin"));
+    EXPECT_EQ(CancelFlag, 1);
+    EXPECT_EQ(ReadFile(in("c.bin")), "ccc");
+
+    // The copy succeeds but the source cannot be deleted: the copy stays, the line follows.
+    CancelFlag = 0;
+    fs.failOn(Call::DeleteFile, EACCES);
+    engine.FileMove2(in("c.bin"), shm.folder(""));
+    EXPECT_EQ(window.messages.back().text, "ファイル書き込みエラーです。");
+    EXPECT_EQ(ReadFile(shm / "c.bin"), "ccc");
+    EXPECT_EQ(ReadFile(in("c.bin")), "ccc");
+    const Lines lines = logLines();
+    EXPECT_EQ(Lines(lines.end() - 2, lines.end()), (Lines {in("c.bin"), in("c.bin") + "…Move-T"}));
+}
+
+TEST_F(FileCopyTest, CopiesKeepTheSourceItsBitsAndTimeAndShowProgress)
+{
+    tree.write("in/a.txt", Bytes(1000));
+    chmod(in("a.txt").c_str(), 0640);
+    stdfs::last_write_time(in("a.txt"), stdfs::file_time_type::clock::now() - std::chrono::hours(50));
+    tree.write("in/empty", "");
+
+    EXPECT_EQ(MaskTimes(engine.FileCopy2(in("a.txt"), dst())), "\r\n" + in("a.txt") + "…Copy-T");
+    EXPECT_EQ(window.captions, (Lines {"a.txt 0% complete...", "a.txt 100% complete..."}));
+    engine.FileCopy2(in("empty"), dst());
+    EXPECT_EQ(window.caption(), "empty");
+
+    EXPECT_EQ(ReadFile(tree / "out/a.txt"), Bytes(1000));
+    EXPECT_EQ(ReadFile(in("a.txt")), Bytes(1000));
+    EXPECT_EQ(stdfs::status(tree / "out/a.txt").permissions(), stdfs::status(in("a.txt")).permissions());
+    EXPECT_EQ(stdfs::last_write_time(tree / "out/a.txt"), stdfs::last_write_time(in("a.txt")));
+
+    // Copied again: the same name and size is an identical file, with the time in every output.
+    const std::string again = engine.FileCopy2(in("a.txt"), dst());
+    EXPECT_EQ(MaskTimes(again), "\r\n" + in("a.txt") + "…同一ファイルあり-T");
+    EXPECT_EQ(MaskTimes(window.pane()), in("a.txt") + "…同一ファイルあり-T");
+    engine.FileCopy2(in("a.txt"), tree.folder("in"));
+    EXPECT_EQ(logLines().back(), in("a.txt") + "…コピー元とコピー先が同じ-T");
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"a.txt", "empty"}));
+}
+
+TEST_F(FileCopyTest, AStopDuringTheCopyLeavesNothingAndEndsTheLogLineWithTheSource)
+{
+    tree.write("in/big.bin", Bytes(20 * 1024 * 1024));
+    stopAtYield(3);  // the operation's own yield, the copy's start, its first chunk
+    const std::string result = engine.FileCopy2(in("big.bin"), dst());
+    EXPECT_EQ(result, "\r\n" + in("big.bin"));
+    EXPECT_EQ(window.pane(), in("big.bin"));
+    EXPECT_EQ(LogBuffer, "\r\n" + in("big.bin"));  // the stop button's CR LF, then the path
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_TRUE(ListTree(tree / "out").empty());  // no copy, no temporary file
+    EXPECT_EQ(ReadFile(in("big.bin")), Bytes(20 * 1024 * 1024));
+}
+
+TEST_F(FileCopyTest, AFailedCopyShowsTheCopyMessageAndLeavesNoFile)
+{
+    tree.write("in/a.txt", "x");
+    fs.failOn(Call::CopyFile, ENOSPC);
+    EXPECT_EQ(engine.FileCopy2(in("a.txt"), dst()), "\r\n" + in("a.txt"));
+    EXPECT_EQ(window.messageTexts(), (Lines {"コピーが正常に終了しませんでした"}));
+    EXPECT_EQ(logLines(), (Lines {in("a.txt")}));
+    EXPECT_EQ(CancelFlag, 1);
+
+    // A FIFO is never opened for reading: the copy fails at once instead of hanging.
+    CancelFlag = 0;
+    ASSERT_EQ(mkfifo(in("pipe").c_str(), 0600), 0);
+    engine.FileCopy2(in("pipe"), dst());
+    EXPECT_EQ(window.messages.back().text, "コピーが正常に終了しませんでした");
+    EXPECT_TRUE(ListTree(tree / "out").empty());
+}
+
+}  // namespace
+}  // namespace sorvin::test

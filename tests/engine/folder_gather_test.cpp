@@ -1,0 +1,223 @@
+#include <cerrno>
+
+#include "shared/state.h"
+#include "support/gather_fixture.h"
+
+namespace sorvin::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class FolderMoveTest : public GatherTest {
+protected:
+    // in/a: x, y and b/z.
+    void makeTree()
+    {
+        tree.write("in/a/x", "x");
+        tree.write("in/a/y", "yy");
+        tree.write("in/a/b/z", "zzz");
+    }
+};
+class FolderCopyTest : public FolderMoveTest {};
+
+TEST_F(FolderMoveTest, FlattenedAllFilesLandInTheDestinationAndFoldersGoDeepestFirst)
+{
+    makeTree();
+    engine.FolderMove2(in("a"), dst());
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"x", "y", "z"}));
+    EXPECT_EQ(ListTree(tree / "in"), Lines {});
+    EXPECT_EQ(logLines(), (Lines {
+                              in("a/x") + "…Move-T",
+                              in("a/y") + "…Move-T",
+                              in("a/b/z") + "…Move-T",
+                              in("a/b") + "…フォルダ削除-T",
+                              in("a") + "…フォルダ削除-T",
+                          }));
+    EXPECT_EQ(MaskTimes(window.pane()), in("a") + "…フォルダ削除-T");
+}
+
+TEST_F(FolderMoveTest, StructureKeptCreatesEachFolderAndStartsAgainOnIt)
+{
+    makeTree();
+    window.keep = true;
+    const std::string result = engine.FolderMove2(in("a"), dst());
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"a/", "a/b/", "a/b/z", "a/x", "a/y"}));
+    const Lines expected {
+        dst() + "a…フォルダ作成-T",
+        in("a/x") + "…Move-T",
+        in("a/y") + "…Move-T",
+        dst() + "a/b…フォルダ作成-T",
+        in("a/b/z") + "…Move-T",
+        in("a/b") + "…フォルダ削除-T",
+        in("a") + "…フォルダ削除-T",
+    };
+    EXPECT_EQ(logLines(), expected);
+    // A call that created its folder returns its restart's text, which starts after the creation.
+    EXPECT_EQ(SplitCrLf(MaskTimes(result)), (Lines {"", expected[1], expected[2], expected[4], expected[5], expected[6]}));
+
+    // Into an existing copy: merged, with collisions renamed.
+    makeTree();
+    window.panes.clear();
+    LogBuffer.clear();
+    tree.write("in/a/x", "other");
+    engine.FolderMove2(in("a"), dst());
+    EXPECT_EQ(ListTree(tree / "out/a"), (Lines {"b/", "b/z", "x", "x_000", "y"}));
+    EXPECT_EQ(logLines().front(), in("a/x_000") + "…Rename後Move-T");
+}
+
+TEST_F(FolderMoveTest, AFolderStillHoldingAFileIsKeptWithEveryAncestor)
+{
+    makeTree();
+    tree.write("in/a/b/empty", "");
+    window.set(MenuOption::ErrMushi);
+    fs.failOn(Call::RenameNoReplace, EIO, EndsWith("/b/empty"));
+    engine.FolderMove2(in("a"), dst());
+    EXPECT_EQ(ListTree(tree / "in"), (Lines {"a/", "a/b/", "a/b/empty"}));
+    const Lines lines = logLines();
+    EXPECT_EQ(Lines(lines.end() - 2, lines.end()), (Lines {
+                                                       in("a/b") + "…削除しない(フォルダが空ではない)-T",
+                                                       in("a") + "…削除しない(フォルダが空ではない)-T",
+                                                   }));
+    EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(FolderMoveTest, TheDestinationAsTheSourceOrInsideItIsRecognisedHoweverItIsWritten)
+{
+    makeTree();
+    stdfs::create_directory_symlink(tree / "in/a/b", tree / "blink");
+    engine.FolderMove2(in("a"), tree.folder("in/a"));
+    engine.FolderMove2(in("a"), tree.folder("in/a/b"));
+    engine.FolderMove2(in("a"), tree.folder("blink"));
+    engine.FolderMove2(in("a"), tree.folder("out/../in/a"));
+    EXPECT_EQ(logLines(), (Lines {
+                              in("a") + "…移動元と移動先が同じ-T",
+                              in("a") + "…移動元の中に移動先がある-T",
+                              in("a") + "…移動元の中に移動先がある-T",
+                              in("a") + "…移動元と移動先が同じ-T",
+                          }));
+    EXPECT_EQ(ListTree(tree / "in/a"), (Lines {"b/", "b/z", "x", "y"}));
+}
+
+TEST_F(FolderMoveTest, StructureKeptIntoTheSourcesOwnParentMovesNothingAndRemovesNothing)
+{
+    makeTree();
+    window.keep = true;
+    engine.FolderMove2(in("a"), tree.folder("in"));
+    EXPECT_EQ(logLines(), (Lines {
+                              in("a/x") + "…移動元と移動先が同じ-T",
+                              in("a/y") + "…移動元と移動先が同じ-T",
+                              in("a/b/z") + "…移動元と移動先が同じ-T",
+                          }));
+    EXPECT_EQ(ListTree(tree / "in/a"), (Lines {"b/", "b/z", "x", "y"}));
+}
+
+TEST_F(FolderMoveTest, AVanishedFolderIsReportedWithItsDescriptionAndNoLine)
+{
+    engine.FolderMove2(in("gone"), dst());
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0].text, "No such file or directory");
+    EXPECT_EQ(window.messages[0].title, MessageTitle::Application);
+    EXPECT_EQ(window.messages[0].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(CancelFlag, 1);
+    EXPECT_TRUE(LogBuffer.empty());
+
+    // Ignored, it still ends the call: there is nothing to walk.
+    CancelFlag = 0;
+    window.set(MenuOption::ErrMushi);
+    EXPECT_EQ(engine.FolderMove2(in("gone"), dst()), "");
+    EXPECT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(CancelFlag, 0);
+}
+
+TEST_F(FolderMoveTest, AFolderThatCannotBeRemovedIsReportedAndTheRunStops)
+{
+    tree.mkdir("in/a");
+    fs.failOn(Call::RemoveEmptyFolder, EACCES);
+    engine.FolderMove2(in("a"), dst());
+    EXPECT_EQ(window.messageTexts(), (Lines {"フォルダ書き込みエラー。"}));
+    EXPECT_EQ(logLines(), (Lines {in("a") + "…フォルダ削除-T"}));
+    EXPECT_EQ(CancelFlag, 1);
+    EXPECT_TRUE(stdfs::exists(in("a")));
+}
+
+TEST_F(FolderMoveTest, AStopDuringTheWalkMovesNothingMoreAndRemovesNothing)
+{
+    makeTree();
+    stopAtYield(3);  // the folder's yield, x's, then y's: y is not moved
+    engine.FolderMove2(in("a"), dst());
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"x"}));
+    EXPECT_EQ(ListTree(tree / "in"), (Lines {"a/", "a/b/", "a/b/z", "a/y"}));
+    EXPECT_EQ(logLines(), (Lines {in("a/x") + "…Move-T", ""}));
+}
+
+TEST_F(FolderCopyTest, StructureKeptRecreatesTheTreeAndLeavesTheSource)
+{
+    makeTree();
+    window.keep = true;
+    engine.FolderCopy2(in("a"), dst());
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"a/", "a/b/", "a/b/z", "a/x", "a/y"}));
+    EXPECT_EQ(ListTree(tree / "in"), (Lines {"a/", "a/b/", "a/b/z", "a/x", "a/y"}));
+    EXPECT_EQ(logLines(), (Lines {
+                              dst() + "a…フォルダ作成-T",
+                              in("a/x") + "…Copy-T",
+                              in("a/y") + "…Copy-T",
+                              dst() + "a/b…フォルダ作成-T",
+                              in("a/b/z") + "…Copy-T",
+                          }));
+
+    // The destination inside the source: the copy never walks into its own output.
+    LogBuffer.clear();
+    engine.FolderCopy2(in("a"), tree.folder("in/a/b"));
+    EXPECT_EQ(logLines(), (Lines {in("a") + "…コピー元の中にコピー先がある-T"}));
+    EXPECT_EQ(ListTree(tree / "in/a/b"), (Lines {"z"}));
+}
+
+TEST_F(FolderCopyTest, ARootSourceContainsEveryDestination)
+{
+    fs.failOn(Call::List, EIO, {}, 0, -1);  // were the check to miss, nothing is walked
+    engine.FolderCopy2("/", dst());
+    EXPECT_EQ(logLines(), (Lines {"/…コピー元の中にコピー先がある-T"}));
+    EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(FolderCopyTest, AFailedFolderCreationIsLoggedAndNeverRetriedWithoutEnd)
+{
+    makeTree();
+    window.keep = true;
+    fs.failOn(Call::CreateFolder, ENOSPC);
+    engine.FolderCopy2(in("a"), dst());
+    EXPECT_EQ(window.messageTexts(), (Lines {"書き込み先の容量不足です。"}));
+    EXPECT_EQ(window.messages[0].title, MessageTitle::Application);
+    EXPECT_EQ(logLines(), (Lines {dst() + "a…フォルダ作成-T"}));
+    EXPECT_EQ(CancelFlag, 1);
+    EXPECT_TRUE(ListTree(tree / "out").empty());
+
+    CancelFlag = 0;
+    LogBuffer.clear();
+    window.set(MenuOption::ErrMushi);
+    fs.failOn(Call::CreateFolder, EIO, {}, 0, -1);
+    engine.FolderCopy2(in("a"), dst());
+    EXPECT_EQ(fs.calls(Call::CreateFolder), 2);
+    EXPECT_EQ(logLines(), (Lines {dst() + "a…フォルダ作成-T"}));
+    EXPECT_EQ(window.messages.size(), 1u);
+
+    // A permission failure has the copy's own wording.
+    CancelFlag = 0;
+    fs.clearFaults();
+    fs.failOn(Call::CreateFolder, EACCES);
+    engine.FolderCopy2(in("a"), dst());
+    EXPECT_EQ(window.messages.back().text, "フォルダ書き込みエラーです。");
+}
+
+TEST_F(FolderCopyTest, AnUnreadableFolderIsReportedAndWalkedAsEmpty)
+{
+    makeTree();
+    fs.failOn(Call::List, EIO, EndsWith("/a/b"));
+    engine.FolderCopy2(in("a"), dst());
+    EXPECT_EQ(window.messageTexts(), (Lines {"Input/output error"}));
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"x", "y"}));
+    EXPECT_EQ(CancelFlag, 1);
+}
+
+}  // namespace
+}  // namespace sorvin::test
