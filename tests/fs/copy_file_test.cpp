@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+
+#include "fs/posix_fs.h"
+#include "support/temp_tree.h"
+
+namespace sorvin::fs {
+namespace {
+
+using test::Bytes;
+using test::ListTree;
+using test::ReadFile;
+using test::TempTree;
+
+constexpr std::uint64_t kMiB = 1u << 20;
+using Step = std::pair<std::uint64_t, std::uint64_t>;  // (total, transferred)
+
+// The exit code of `body` run in a child process; a fault there cannot harm the test process.
+template <class F>
+int InChild(F body)
+{
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+struct stat Lstat(const Path& p)
+{
+    struct stat st {};
+    EXPECT_EQ(lstat(p.c_str(), &st), 0) << p;
+    return st;
+}
+
+class CopyFileTest : public ::testing::Test {
+protected:
+    // Copies and returns the errno it fails with, or 0; progress calls are recorded.
+    int copy(const Path& from, const Path& to, Durability durability = Durability::Normal)
+    {
+        steps.clear();
+        try {
+            fs.copyFile(from, to, [this](std::uint64_t total, std::uint64_t done) {
+                steps.emplace_back(total, done);
+                if (static_cast<int>(steps.size()) == cancelAtStep) cancel = 1;
+            }, &cancel, durability);
+        } catch (const FsError& e) {
+            return e.error();
+        }
+        return 0;
+    }
+
+    TempTree tree;
+    PosixFs fs;
+    std::vector<Step> steps;
+    std::int32_t cancel = 0;
+    int cancelAtStep = 0;
+};
+
+TEST_F(CopyFileTest, KeepsBytesModeAndTimesWithoutLeftovers)
+{
+    const timespec times[2] = {{1'000'000'000, 5}, {1'200'000'000, 123'456'789}};
+    const std::pair<Durability, mode_t> cases[] = {{Durability::Normal, 0640}, {Durability::Synced, 04755}};
+    for (const auto& [durability, mode] : cases) {
+        const Path from = tree.write("in/a.bin", Bytes(3 * kMiB + 1, mode));
+        ASSERT_EQ(chmod(from.c_str(), mode), 0);
+        ASSERT_EQ(utimensat(AT_FDCWD, from.c_str(), times, 0), 0);
+        const Path to = tree.mkdir("out") / "a.bin";
+        ASSERT_EQ(copy(from, to, durability), 0);
+        EXPECT_EQ(ReadFile(to), ReadFile(from));
+        EXPECT_EQ(Lstat(to).st_mode & 07777, mode);
+        EXPECT_EQ(Lstat(to).st_mtim.tv_sec, times[1].tv_sec);
+        EXPECT_EQ(Lstat(to).st_mtim.tv_nsec, times[1].tv_nsec);
+        EXPECT_EQ(ListTree(tree / "out"), std::vector<std::string>{"a.bin"});
+        std::filesystem::remove_all(tree / "out");
+    }
+    ASSERT_EQ(copy(tree.write("empty", ""), tree / "empty.copy"), 0);
+    EXPECT_EQ(steps, (decltype(steps){{0, 0}}));
+    EXPECT_EQ(ReadFile(tree / "empty.copy"), "");
+}
+
+TEST_F(CopyFileTest, NeverReplacesAnExistingTarget)
+{
+    const Path from = tree.write("in/a", "new");
+    const Path to = tree.write("out/a", "keep");
+    ASSERT_EQ(symlink("nowhere", (tree / "out" / "dangling").c_str()), 0);
+    EXPECT_EQ(copy(from, to), EEXIST);
+    EXPECT_TRUE(steps.empty()) << "refused only after copying";
+    EXPECT_EQ(copy(from, tree / "out" / "dangling"), EEXIST);
+    ASSERT_EQ(symlink("x", (tree / "in" / "link").c_str()), 0);
+    EXPECT_EQ(copy(tree / "in" / "link", to), EEXIST);
+    EXPECT_EQ(ReadFile(to), "keep");
+    EXPECT_EQ(ListTree(tree / "out"), (std::vector<std::string>{"a", "dangling"}));
+    EXPECT_TRUE(S_ISLNK(Lstat(tree / "out" / "dangling").st_mode));
+}
+
+TEST_F(CopyFileTest, CopiesLinksAsLinksAndRefusesFifos)
+{
+    const std::string target = "../elsewhere/x";
+    ASSERT_EQ(symlink(target.c_str(), (tree / "link").c_str()), 0);
+    ASSERT_EQ(copy(tree / "link", tree / "copy"), 0);
+    char text[64] = {};
+    ASSERT_EQ(readlink((tree / "copy").c_str(), text, sizeof text - 1), static_cast<ssize_t>(target.size()));
+    EXPECT_EQ(text, target);
+    EXPECT_EQ(steps, (decltype(steps){{target.size(), 0}, {target.size(), target.size()}}));
+
+    ASSERT_EQ(mkfifo((tree / "fifo").c_str(), 0600), 0);
+    alarm(10);  // a copy that opened the FIFO would block here
+    EXPECT_EQ(copy(tree / "fifo", tree / "fifo.copy"), EINVAL);
+    alarm(0);
+    EXPECT_FALSE(fs.fileExists(tree / "fifo.copy"));
+    EXPECT_TRUE(steps.empty());
+}
+
+TEST_F(CopyFileTest, ReportsProgressInChunksOfAtMost8MiB)
+{
+    const std::string data = Bytes(20 * kMiB + 3);
+    const Path from = tree.write("big", data);
+    std::vector<Path> targets = {tree / "big.copy"};
+    TempTree shm("/dev/shm");
+    if (test::HaveSecondFileSystem()) targets.push_back(shm / "big.copy");
+    for (const auto& to : targets) {
+        SCOPED_TRACE(to);
+        ASSERT_EQ(copy(from, to), 0);
+        ASSERT_GE(steps.size(), 4u);
+        EXPECT_EQ(steps.front(), Step(data.size(), 0));
+        EXPECT_EQ(steps.back(), Step(data.size(), data.size()));
+        for (std::size_t i = 1; i < steps.size(); ++i) {
+            EXPECT_EQ(steps[i].first, data.size());
+            EXPECT_GT(steps[i].second, steps[i - 1].second);
+            EXPECT_LE(steps[i].second - steps[i - 1].second, 8 * kMiB);
+        }
+        EXPECT_TRUE(ReadFile(to) == data);
+    }
+}
+
+TEST_F(CopyFileTest, CancelLeavesNothingBehind)
+{
+    const std::string data = Bytes(20 * kMiB);
+    const Path from = tree.write("in/big", data);
+    ASSERT_EQ(symlink("big", (tree / "in" / "link").c_str()), 0);
+    tree.mkdir("out");
+    for (int step : {1, 2}) {
+        cancelAtStep = step;
+        cancel = 0;
+        EXPECT_EQ(copy(from, tree / "out" / "big"), ECANCELED);
+        EXPECT_EQ(static_cast<int>(steps.size()), step);
+        cancel = 0;
+        EXPECT_EQ(copy(tree / "in" / "link", tree / "out" / "link"), ECANCELED);
+    }
+    EXPECT_TRUE(ListTree(tree / "out").empty());
+    EXPECT_TRUE(ReadFile(from) == data);
+}
+
+TEST_F(CopyFileTest, WriteFailurePartwayLeavesNothingBehind)
+{
+    const Path from = tree.write("in/big", Bytes(3 * kMiB));
+    std::vector<Path> folders = {tree.mkdir("out")};
+    TempTree shm("/dev/shm");
+    if (test::HaveSecondFileSystem()) folders.push_back(shm.root());
+    for (const auto& folder : folders) {
+        SCOPED_TRACE(folder);
+        EXPECT_EQ(InChild([&] {
+            const rlimit limit{kMiB, kMiB};
+            signal(SIGXFSZ, SIG_IGN);
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 77;
+            return copy(from, folder / "big");
+        }), EFBIG);
+        EXPECT_TRUE(ListTree(folder).empty());
+    }
+    EXPECT_EQ(ReadFile(from), Bytes(3 * kMiB));
+}
+
+// A full disk, made with a 1 MiB tmpfs in a mount namespace of a child, so nothing leaks.
+TEST_F(CopyFileTest, FullDiskIsDiskFullAndLeavesOnlyTheSource)
+{
+    const Path from = tree.write("big", Bytes(2 * kMiB));
+    const Path mnt = tree.mkdir("mnt");
+    const int rc = InChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=1m") != 0)
+            return 77;
+        if (Classify(copy(from, mnt / "big")) != ErrorClass::DiskFull) return 1;
+        if (!ListTree(mnt).empty()) return 2;
+        std::ofstream(mnt / "inside").write(Bytes(600 * 1024).data(), 600 * 1024);  // same-fs copy
+        if (Classify(copy(mnt / "inside", mnt / "copy")) != ErrorClass::DiskFull) return 3;
+        return ListTree(mnt) == std::vector<std::string>{"inside"} ? 0 : 4;
+    });
+    if (rc == 77) GTEST_SKIP() << "cannot mount a small tmpfs here";
+    EXPECT_EQ(rc, 0);
+}
+
+}  // namespace
+}  // namespace sorvin::fs

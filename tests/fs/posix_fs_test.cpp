@@ -1,0 +1,157 @@
+#include "fs/posix_fs.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "support/temp_tree.h"
+
+namespace sorvin::fs {
+namespace {
+
+using test::ReadFile;
+using test::TempTree;
+
+// The errno of the FsError `body` throws, or 0.
+template <class F>
+int ErrorOf(F body)
+{
+    try {
+        body();
+    } catch (const FsError& e) {
+        return e.error();
+    }
+    return 0;
+}
+
+std::vector<std::string> Names(const std::vector<Path>& paths)
+{
+    std::vector<std::string> names;
+    for (const auto& p : paths) names.push_back(p.filename().native());
+    return names;
+}
+
+class PosixFsTest : public ::testing::Test {
+protected:
+    TempTree tree;
+    PosixFs fs;
+};
+
+TEST_F(PosixFsTest, ListsAllEntriesInByteOrderWithLinksAsFiles)
+{
+    for (const char* name : {"b.txt", ".hidden", "B.txt", "a b", "\xff.bin", "a"}) tree.write(name, name);
+    tree.mkdir("sub");
+    tree.mkdir(".cfg");
+    ASSERT_EQ(symlink("sub", (tree / "link-to-sub").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (tree / "dangling").c_str()), 0);
+
+    const Listing listing = fs.list(tree.folder(""));
+    EXPECT_EQ(Names(listing.files), (std::vector<std::string>{".hidden", "B.txt", "a", "a b", "b.txt", "dangling",
+                                                              "link-to-sub", "\xff.bin"}));
+    EXPECT_EQ(Names(listing.folders), (std::vector<std::string>{".cfg", "sub"}));
+    EXPECT_EQ(listing.files.front(), tree / ".hidden");
+    EXPECT_EQ(ReadFile(listing.files.back()), "\xff.bin");
+    EXPECT_EQ(ErrorOf([&] { fs.list(tree / "a"); }), ENOTDIR);
+}
+
+TEST_F(PosixFsTest, QueriesTreatLinksAsFilesAndAbsenceAsAnswer)
+{
+    const Path file = tree.write("f", "12345");
+    const Path dir = tree.mkdir("d");
+    ASSERT_EQ(symlink("d", (tree / "ld").c_str()), 0);
+    ASSERT_EQ(symlink("missing", (tree / "dangling").c_str()), 0);
+
+    EXPECT_TRUE(fs.fileExists(file));
+    EXPECT_FALSE(fs.fileExists(dir));
+    EXPECT_TRUE(fs.fileExists(tree / "ld"));
+    EXPECT_TRUE(fs.fileExists(tree / "dangling"));
+    EXPECT_FALSE(fs.fileExists(tree / "none"));
+    EXPECT_FALSE(fs.fileExists(file / "under-a-file"));
+    EXPECT_TRUE(fs.folderExists(tree / "ld"));
+    EXPECT_FALSE(fs.folderExists(file));
+    EXPECT_FALSE(fs.folderExists(tree / "dangling"));
+    EXPECT_EQ(fs.entryType(tree / "ld"), EntryType::File);
+    EXPECT_EQ(fs.entryType(dir), EntryType::Folder);
+    EXPECT_EQ(fs.entryType(tree / "none"), EntryType::None);
+    EXPECT_EQ(fs.fileSize(file), 5u);
+    EXPECT_EQ(fs.fileSize(tree / "ld"), 1u);
+    EXPECT_EQ(fs.identity(tree / "ld", true), fs.identity(dir, false));
+    EXPECT_NE(fs.identity(tree / "ld", false), fs.identity(dir, false));
+    EXPECT_EQ(fs.realPath(tree / "ld" / ".." / "f"), fs.realPath(file));
+    EXPECT_EQ(ErrorOf([&] { fs.identity(tree / "none", false); }), ENOENT);
+}
+
+TEST_F(PosixFsTest, FoldersAreCreatedOnceAndRemovedOnlyWhenEmpty)
+{
+    const Path p = tree / "new";
+    fs.createFolder(p);
+    EXPECT_TRUE(fs.folderIsEmpty(p));
+    EXPECT_EQ(ErrorOf([&] { fs.createFolder(p); }), EEXIST);
+    tree.write("new/.x", "x");
+    EXPECT_FALSE(fs.folderIsEmpty(p));
+    const int err = ErrorOf([&] { fs.removeEmptyFolder(p); });
+    EXPECT_TRUE(err == ENOTEMPTY || err == EEXIST) << err;
+    EXPECT_EQ(ReadFile(p / ".x"), "x");
+    fs.deleteFile(p / ".x");
+    fs.removeEmptyFolder(p);
+    EXPECT_FALSE(fs.folderExists(p));
+    EXPECT_EQ(Classify(ErrorOf([&] { fs.createFolder(tree / "missing" / "deeper"); })), ErrorClass::PathNotFound);
+}
+
+TEST_F(PosixFsTest, RenameNeverReplacesAFileOrAnEmptyFolder)
+{
+    const Path a = tree.write("a", "A");
+    const Path b = tree.write("b", "B");
+    EXPECT_EQ(ErrorOf([&] { fs.renameNoReplace(a, b); }), EEXIST);
+    EXPECT_EQ(ReadFile(a), "A");
+    EXPECT_EQ(ReadFile(b), "B");
+    tree.mkdir("d1/inner");
+    tree.mkdir("d2");
+    EXPECT_EQ(ErrorOf([&] { fs.renameNoReplace(tree / "d1", tree / "d2"); }), EEXIST);
+    EXPECT_TRUE(fs.folderExists(tree / "d1" / "inner"));
+
+    fs.renameNoReplace(a, tree / "c");
+    EXPECT_FALSE(fs.fileExists(a));
+    EXPECT_EQ(ReadFile(tree / "c"), "A");
+    if (test::HaveSecondFileSystem()) {
+        TempTree shm("/dev/shm");
+        EXPECT_EQ(ErrorOf([&] { fs.renameNoReplace(tree / "c", shm / "c"); }), EXDEV);
+        EXPECT_EQ(ReadFile(tree / "c"), "A");
+    }
+}
+
+TEST_F(PosixFsTest, ReaderGivesBytesOrLinkTextAndRefusesFifos)
+{
+    const std::string data = test::Bytes((3u << 20) + 7);
+    std::string got(data.size() + 10, '\0');
+    auto reader = fs.openRead(tree.write("f", data));
+    EXPECT_EQ(reader->read(got.data(), 1u << 20), 1u << 20);
+    EXPECT_EQ(reader->read(got.data() + (1u << 20), got.size()), data.size() - (1u << 20));
+    EXPECT_EQ(reader->read(got.data(), 10), 0u);
+    got.resize(data.size());
+    EXPECT_EQ(got, data);
+
+    ASSERT_EQ(symlink("some/target", (tree / "l").c_str()), 0);
+    char text[32] = {};
+    EXPECT_EQ(fs.openRead(tree / "l")->read(text, sizeof text), 11u);
+    EXPECT_STREQ(text, "some/target");
+
+    ASSERT_EQ(mkfifo((tree / "fifo").c_str(), 0600), 0);
+    alarm(10);  // opening a FIFO for reading would block forever
+    EXPECT_EQ(ErrorOf([&] { fs.openRead(tree / "fifo"); }), EINVAL);
+    alarm(0);
+}
+
+TEST_F(PosixFsTest, PermissionDeniedIsReportedAsSuch)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "root is never denied by mode bits";
+    tree.write("locked/f", "f");
+    ASSERT_EQ(chmod((tree / "locked").c_str(), 0), 0);
+    EXPECT_EQ(Classify(ErrorOf([&] { fs.list(tree / "locked"); })), ErrorClass::PermissionDenied);
+    EXPECT_EQ(Classify(ErrorOf([&] { fs.fileExists(tree / "locked" / "f"); })), ErrorClass::PermissionDenied);
+}
+
+}  // namespace
+}  // namespace sorvin::fs
