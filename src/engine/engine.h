@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "fs/file_system.h"
@@ -28,7 +29,7 @@ private:
     std::string gatherFolder(Mode mode, const Path& src, const Path& dst);
 
     enum class Placement { Outside, Same, Inside };
-    bool SameFolder(const std::string& a, const std::string& b);
+    std::optional<fs::Identity> IdentityOf(const std::string& folder);
     Placement PlaceOf(const std::string& other, const std::string& folder);
 
     Window& window_;

@@ -60,6 +60,8 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
     const std::string& dst = DstPath.native();
     const std::string srcFolder = fs::WithTrailingSlash(fs::ParentFolderName(src));
     const std::string fileName = fs::FileName(src);
+    const auto srcFolderId = IdentityOf(srcFolder);
+    const auto dstId = IdentityOf(dst);
 
     auto writeLine = [&](const std::string& subject, std::string_view marker, bool stampShownLine) {
         const std::string line = DisplayText(subject) + std::string(marker);
@@ -110,11 +112,9 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
 
     auto moveTo = [&](const std::string& target) {
         window_.setCaption(DisplayText(fileName));
-        bool oneFileSystem = true;  // when the check itself fails, the rename reports why
-        try {
-            oneFileSystem = fs_.identity(src, false).dev == fs_.identity(dst, true).dev;
-        } catch (const fs::FsError&) {
-        }
+        // When either side could not be looked at, the rename reports why. A file mounted on its
+        // own, on another file system than its folder, makes the rename answer EXDEV.
+        const bool oneFileSystem = !srcFolderId || !dstId || srcFolderId->dev == dstId->dev;
         if (oneFileSystem) {
             try {
                 fs_.renameNoReplace(src, target);
@@ -137,7 +137,9 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
         return Transfer::Done;
     };
 
-    if (SameFolder(srcFolder, dst)) {
+    // The same folder reached through a link, "..", or another letter case is still the same:
+    // gathering a file onto itself would take it for its own duplicate.
+    if (srcFolder == dst || (srcFolderId && dstId && *srcFolderId == *dstId)) {
         writeLine(srcFolder + fileName, texts.sameFolder, true);
         return result;
     }
@@ -184,15 +186,12 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
     }
 }
 
-bool Engine::SameFolder(const std::string& a, const std::string& b)
+std::optional<fs::Identity> Engine::IdentityOf(const std::string& folder)
 {
-    if (a == b) return true;
-    // The same folder reached through a link, "..", or another letter case is still the same:
-    // gathering a file onto itself would take it for its own duplicate.
     try {
-        return fs_.identity(a, true) == fs_.identity(b, true);
+        return fs_.identity(folder, true);
     } catch (const fs::FsError&) {
-        return false;
+        return std::nullopt;
     }
 }
 

@@ -40,14 +40,18 @@ Engine::Placement Engine::PlaceOf(const std::string& other, const std::string& f
     if (other == prefix) return Placement::Same;
     if (other.starts_with(prefix)) return Placement::Inside;
     // Links, "..", a root folder or another letter case hide the relation from the text: climb
-    // from the other folder's real path and compare each step with the folder itself.
+    // from the other folder through its real parents and compare each with the folder itself.
     try {
         const fs::Identity target = fs_.identity(folder, true);
-        Path step = fs_.realPath(other);
-        for (bool first = true;; first = false) {
-            if (fs_.identity(step, true) == target) return first ? Placement::Same : Placement::Inside;
-            if (!step.has_relative_path()) return Placement::Outside;
-            step = step.parent_path();
+        std::string step = other;
+        fs::Identity here = fs_.identity(step, true);
+        if (here == target) return Placement::Same;
+        for (;;) {
+            step = fs::WithTrailingSlash(step) + "..";
+            const fs::Identity up = fs_.identity(step, true);
+            if (up == here) return Placement::Outside;  // the root is its own parent
+            if (up == target) return Placement::Inside;
+            here = up;
         }
     } catch (const fs::FsError&) {
         return Placement::Outside;  // what does not exist cannot lie inside anything

@@ -58,7 +58,6 @@ public:
     virtual EntryType entryType(const Path& p) = 0;  // lstat; None when nothing is there
     virtual std::uint64_t fileSize(const Path& p) = 0;        // lstat: a link's own size
     virtual Identity identity(const Path& p, bool followLinks) = 0;
-    virtual Path realPath(const Path& p) = 0;        // every link and ".." resolved
     virtual Listing list(const Path& folder) = 0;
     virtual bool folderIsEmpty(const Path& folder) = 0;
     virtual void createFolder(const Path& p) = 0;         // fails when anything is there

@@ -362,13 +362,6 @@ Identity PosixFs::identity(const Path& p, bool followLinks)
     return {st.st_dev, st.st_ino};
 }
 
-Path PosixFs::realPath(const Path& p)
-{
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(p.c_str(), nullptr), &std::free);
-    if (!resolved) Fail("realpath", p);
-    return Path(resolved.get());
-}
-
 Listing PosixFs::list(const Path& folder)
 {
     DirHandle dir = OpenDir(folder);

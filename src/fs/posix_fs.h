@@ -12,7 +12,6 @@ public:
     EntryType entryType(const Path& p) override;
     std::uint64_t fileSize(const Path& p) override;
     Identity identity(const Path& p, bool followLinks) override;
-    Path realPath(const Path& p) override;
     Listing list(const Path& folder) override;
     bool folderIsEmpty(const Path& folder) override;
     void createFolder(const Path& p) override;

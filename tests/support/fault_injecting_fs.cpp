@@ -10,7 +10,6 @@ const char* CallName(FaultInjectingFs::Call call)
     switch (call) {
     case C::FileExists: case C::EntryType: case C::FileSize: return "lstat";
     case C::FolderExists: case C::Identity: return "stat";
-    case C::RealPath: return "realpath";
     case C::List: case C::FolderIsEmpty: return "opendir";
     case C::CreateFolder: return "mkdir";
     case C::RemoveEmptyFolder: return "rmdir";
@@ -93,12 +92,6 @@ fs::Identity FaultInjectingFs::identity(const fs::Path& p, bool followLinks)
 {
     enter(Call::Identity, p);
     return inner_.identity(p, followLinks);
-}
-
-fs::Path FaultInjectingFs::realPath(const fs::Path& p)
-{
-    enter(Call::RealPath, p);
-    return inner_.realPath(p);
 }
 
 fs::Listing FaultInjectingFs::list(const fs::Path& folder)

@@ -13,7 +13,7 @@ namespace sorvin::test {
 class FaultInjectingFs final : public fs::FileSystem {
 public:
     enum class Call {
-        FileExists, FolderExists, EntryType, FileSize, Identity, RealPath, List, FolderIsEmpty,
+        FileExists, FolderExists, EntryType, FileSize, Identity, List, FolderIsEmpty,
         CreateFolder, RemoveEmptyFolder, RenameNoReplace, DeleteFile, OpenRead, Read, CopyFile,
         Count_
     };
@@ -34,7 +34,6 @@ public:
     fs::EntryType entryType(const fs::Path& p) override;
     std::uint64_t fileSize(const fs::Path& p) override;
     fs::Identity identity(const fs::Path& p, bool followLinks) override;
-    fs::Path realPath(const fs::Path& p) override;
     fs::Listing list(const fs::Path& folder) override;
     bool folderIsEmpty(const fs::Path& folder) override;
     void createFolder(const fs::Path& p) override;

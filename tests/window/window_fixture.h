@@ -1,11 +1,14 @@
-// A real window on the offscreen platform, in a temporary working folder (the settings file lives
-// in the working folder), with its message boxes recorded instead of shown and a hook at every
-// yield, where a test presses buttons in the middle of a run.
+// A real window on the offscreen platform, in a temporary working folder (where the settings file
+// lives), with its message boxes recorded instead of shown and a hook at every yield, where a test
+// presses buttons in the middle of a run.
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QAction>
+#include <QCoreApplication>
+#include <QDropEvent>
 #include <QMimeData>
-#include <QString>
+#include <QPlainTextEdit>
 
 #include <gtest/gtest.h>
 
@@ -24,7 +27,6 @@ namespace sorvin::test {
 class TestWindow : public window::FrmSorvin {
 public:
     using FrmSorvin::FrmSorvin;
-
     struct Shown {
         QString text, title;
         QMessageBox::Icon icon;
@@ -53,12 +55,20 @@ protected:
 
 class WindowTest : public ::testing::Test {
 protected:
-    WindowTest();
-    ~WindowTest() override;
+    WindowTest() { std::filesystem::current_path(tree.root()); }
+    ~WindowTest() override
+    {
+        window.reset();
+        std::filesystem::current_path(previousFolder_);
+    }
 
     // A new window, shown, reading the settings file of the temporary folder.
-    TestWindow& open();
-
+    TestWindow& open()
+    {
+        window = std::make_unique<TestWindow>(fs);
+        window->show();
+        return *window;
+    }
     template <class T = QWidget>
     T* child(const char* name)
     {
@@ -66,25 +76,51 @@ protected:
         if (!found) ADD_FAILURE() << "no control " << name;
         return found;
     }
-    QAction* action(const char* name);
+    QAction* action(const char* name) { return child<QAction>(name); }
+    QString text(const char* box) { return child<QPlainTextEdit>(box)->toPlainText(); }
 
     // A text/uri-list of the paths' native bytes, as a file manager offers it.
-    static std::unique_ptr<QMimeData> FileList(const std::vector<std::filesystem::path>& paths);
+    static std::unique_ptr<QMimeData> FileList(const std::vector<std::filesystem::path>& paths)
+    {
+        QByteArray list;
+        for (const auto& p : paths)
+            list += "file://" + QByteArray::fromStdString(p.native()).toPercentEncoding("/") + "\r\n";
+        auto data = std::make_unique<QMimeData>();
+        data->setData(QStringLiteral("text/uri-list"), list);
+        return data;
+    }
     // Whether the box takes the drag when it enters.
-    bool takesDrag(const char* box, const QMimeData& data);
+    bool takesDrag(const char* box, const QMimeData& data)
+    {
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(child<QAbstractScrollArea>(box)->viewport(), &enter);
+        return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
+    }
     // Drags and drops onto the box, then lets a run the drop starts go to its end.
-    void drop(const char* box, const std::vector<std::filesystem::path>& paths);
-    void settle();
-
-    QString pane();
-    std::string settingsFile() const;
+    void drop(const char* box, const std::vector<std::filesystem::path>& paths)
+    {
+        auto data = FileList(paths);
+        if (takesDrag(box, *data)) {
+            QDropEvent event(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, {});
+            QCoreApplication::sendEvent(child<QAbstractScrollArea>(box)->viewport(), &event);
+        }
+        settle();
+    }
+    static void settle()
+    {
+        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+    }
+    std::string settingsFile() const
+    {
+        return std::filesystem::exists(tree / "sorvin.ini") ? ReadFile(tree / "sorvin.ini") : "(none)";
+    }
 
     TempTree tree;
     fs::PosixFs fs;
     std::unique_ptr<TestWindow> window;
 
 private:
-    std::filesystem::path previousFolder_;
+    std::filesystem::path previousFolder_ = std::filesystem::current_path();
 };
 
 }  // namespace sorvin::test
