@@ -1,6 +1,6 @@
 #include "engine/naming.h"
 
-#include <cstdio>
+#include <charconv>
 
 #include "checksum/crc32.h"
 #include "fs/names.h"
@@ -12,8 +12,9 @@ DestinationPicture RunPicture;
 
 std::string SerialName(std::string_view base, std::string_view ext, int serial, bool afterExtension)
 {
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%03d", serial);
+    char number[16];
+    const std::string_view written(number, static_cast<std::size_t>(std::to_chars(number, number + sizeof number, serial).ptr - number));
+    const std::string digits = std::string(written.size() < 3 ? 3 - written.size() : 0, '0') + std::string(written);
     std::string name(base);
     if (afterExtension) {
         name += '.';
@@ -31,24 +32,10 @@ std::string SerialName(std::string_view base, std::string_view ext, int serial, 
     return name;
 }
 
-std::optional<std::uint64_t> DestinationPicture::knownSize(const std::string& folder, const std::string& name) const
-{
-    auto f = folders_.find(folder);
-    if (f == folders_.end()) return std::nullopt;
-    auto n = f->second.find(name);
-    if (n == f->second.end()) return std::nullopt;
-    return n->second;
-}
-
-void DestinationPicture::record(const std::string& folder, const std::string& name, std::uint64_t size)
-{
-    folders_[folder][name] = size;
-}
-
 CandidateWalk::CandidateWalk(Window& window, fs::FileSystem& fs, std::string srcPath, std::string dstFolder)
     : window_(window), fs_(fs), src_(std::move(srcPath)), dst_(std::move(dstFolder)),
       fileName_(fs::FileName(src_)), base_(fs::BaseName(fileName_)), ext_(fs::ExtensionName(fileName_)),
-      candidate_(fileName_)
+      candidate_(fileName_), known_(RunPicture.folder(dst_))
 {
 }
 
@@ -56,15 +43,15 @@ int CandidateWalk::compareFileSize()
 {
     // The source is read only once something occupies the candidate; the design's rule, and the
     // source may be a file that exists only as long as nothing collides.
-    if (auto known = RunPicture.knownSize(dst_, candidate_)) {
+    if (auto known = known_.find(candidate_); known != known_.end()) {
         if (!srcSize_) srcSize_ = fs_.fileSize(src_);
-        if (*known != *srcSize_) return 1;
+        if (known->second != *srcSize_) return 1;
     }
     const std::string target = dst_ + candidate_;
     if (!fs_.fileExists(target)) return 0;
     if (!srcSize_) srcSize_ = fs_.fileSize(src_);
     const std::uint64_t size = fs_.fileSize(target);
-    RunPicture.record(dst_, candidate_, size);
+    known_[candidate_] = size;
     if (size != *srcSize_) return 1;
     // A link in the destination that leads back to the source is not a second copy of it:
     // taking the source for its duplicate would delete the only data.

@@ -25,12 +25,13 @@ std::string SerialName(std::string_view base, std::string_view ext, int serial, 
 // stale entry can never overwrite or delete anything.
 class DestinationPicture {
 public:
-    std::optional<std::uint64_t> knownSize(const std::string& folder, const std::string& name) const;
-    void record(const std::string& folder, const std::string& name, std::uint64_t size);
+    using Sizes = std::unordered_map<std::string, std::uint64_t>;  // name -> size
+    // What is known of one folder; the reference stays valid until the next reset.
+    Sizes& folder(const std::string& path) { return folders_[path]; }
     void reset() { folders_.clear(); }
 
 private:
-    std::unordered_map<std::string, std::unordered_map<std::string, std::uint64_t>> folders_;
+    std::unordered_map<std::string, Sizes> folders_;
 };
 extern DestinationPicture RunPicture;  // reset with NameTable at the start of every run
 
@@ -58,6 +59,7 @@ private:
     Window& window_;
     fs::FileSystem& fs_;
     std::string src_, dst_, fileName_, base_, ext_, candidate_;
+    DestinationPicture::Sizes& known_;
     int renameCount_ = 0;
     std::optional<std::uint64_t> srcSize_;
     std::optional<std::string> srcCrc_;
