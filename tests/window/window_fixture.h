@@ -3,7 +3,6 @@
 // presses buttons in the middle of a run.
 #pragma once
 
-#include <QAbstractScrollArea>
 #include <QAction>
 #include <QCoreApplication>
 #include <QDropEvent>
@@ -12,11 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <functional>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "fs/posix_fs.h"
 #include "support/temp_tree.h"
@@ -106,14 +102,8 @@ protected:
         }
         settle();
     }
-    static void settle()
-    {
-        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-    }
-    std::string settingsFile() const
-    {
-        return std::filesystem::exists(tree / "sorvin.ini") ? ReadFile(tree / "sorvin.ini") : "(none)";
-    }
+    static void settle() { for (int i = 0; i < 3; ++i) QCoreApplication::processEvents(); }
+    std::string settingsFile() const { return ReadFile(tree / "sorvin.ini"); }
 
     TempTree tree;
     fs::PosixFs fs;
