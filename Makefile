@@ -17,5 +17,9 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+bench: build
+	bench/install-deps
+	bench/run-all
+
 clean:
 	rm -rf $(BUILD)

@@ -74,20 +74,6 @@ TEST_F(FileMoveTest, SerialsContinueFromTheRunsCountUnlessEveryNameIsChecked)
     EXPECT_EQ(logLines().back(), in("w/a_000.txt") + "…Delete-T");
 }
 
-TEST_F(FileMoveTest, SerialPositionAndNamesWithoutExtension)
-{
-    window.set(MenuOption::NumPosition);
-    tree.write("out/a.txt", "1");
-    tree.write("in/a.txt", "22");
-    engine.FileMove2(in("a.txt"), dst());
-    window.set(MenuOption::NumPosition, false);
-    tree.write("out/README", "1");
-    tree.write("in/README", "22");
-    engine.FileMove2(in("README"), dst());
-    EXPECT_EQ(ListTree(tree / "out"), (Lines {"README", "README_000", "a.txt", "a.txt_000"}));
-    EXPECT_EQ(logLines().back(), in("README_000") + "…Rename後Move-T");
-}
-
 TEST_F(FileMoveTest, TheSourceFolderReachedAnyWayIsTheSameFolderAndNothingIsTouched)
 {
     tree.write("in/a.txt", "x");
