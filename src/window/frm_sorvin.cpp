@@ -71,6 +71,7 @@ FrmSorvin::FrmSorvin(fs::FileSystem& fs, QWidget* parent) : QWidget(parent), fs_
     cmbMorC->setCurrentIndex(0);
     mnuEB->setChecked(true);
     mnuErrMushi->setChecked(false);
+    captionText_ = kWindowCaption;
     setWindowTitle(Qs(kWindowCaption));
     if (auto settings = LoadSettings(kSettingsFileName)) applySettings(*settings);
 }
@@ -251,6 +252,7 @@ void FrmSorvin::sourcesDropped(const std::vector<std::filesystem::path>& paths)
             running_ = true;
             run::SourceDrop(*this, fs_, paths);
             running_ = false;
+            showPending(true);
         }
         afterRun();
     });
@@ -261,6 +263,7 @@ void FrmSorvin::execClicked()
     running_ = true;
     run::ExecuteClick(*this, fs_);
     running_ = false;
+    showPending(true);
     afterRun();
 }
 
@@ -309,14 +312,37 @@ void FrmSorvin::setPathText(const std::string& nativeBytes)
     txtPath->setPlainText(pathShown_);
 }
 
+// A run rewrites the pane and the caption for every file, and drawing them costs more than
+// gathering a small file; so a run shows them at most every 40 ms, and its last texts always.
 void FrmSorvin::setPaneText(const std::string& text)
 {
-    rtfSorvinfile->setPlainText(Qs(ToLf(text)));
+    pendingPane_ = text;
+    showPending(false);
 }
 
-void FrmSorvin::setCaption(const std::string& text) { setWindowTitle(Qs(text)); }
+void FrmSorvin::setCaption(const std::string& text)
+{
+    captionText_ = text;
+    captionPending_ = true;
+    showPending(false);
+}
 
-std::string FrmSorvin::caption() const { return windowTitle().toStdString(); }
+std::string FrmSorvin::caption() const { return captionText_; }
+
+void FrmSorvin::showPending(bool now)
+{
+    constexpr qint64 kShowEveryMs = 40;
+    if (running_ && !now && lastShown_.isValid() && lastShown_.elapsed() < kShowEveryMs) return;
+    if (pendingPane_) {
+        rtfSorvinfile->setPlainText(Qs(ToLf(*pendingPane_)));
+        pendingPane_.reset();
+    }
+    if (captionPending_) {
+        setWindowTitle(Qs(captionText_));
+        captionPending_ = false;
+    }
+    lastShown_.start();
+}
 
 void FrmSorvin::setProgressValue(int value) { prgbShinkou->setValue(value); }
 
@@ -347,7 +373,11 @@ void FrmSorvin::message(const std::string& text, MessageTitle title, MessageIcon
                 icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
 }
 
-void FrmSorvin::yield() { QCoreApplication::processEvents(); }
+void FrmSorvin::yield()
+{
+    showPending(false);
+    QCoreApplication::processEvents();
+}
 
 void FrmSorvin::showMessage(const QString& text, const QString& title, QMessageBox::Icon icon)
 {

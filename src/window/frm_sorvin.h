@@ -3,10 +3,12 @@
 // implements by reading and writing its controls.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QWidget>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,7 @@ private:
     void execClicked();
     void cancelClicked();
     void afterRun();
+    void showPending(bool now);
 
     fs::FileSystem& fs_;
 
@@ -103,6 +106,12 @@ private:
     // is not UTF-8 reaches the run unchanged.
     std::string pathBytes_;
     QString pathShown_;
+
+    // What the engine last asked the pane and the caption to show, until it is drawn.
+    std::string captionText_;
+    std::optional<std::string> pendingPane_;
+    bool captionPending_ = false;
+    QElapsedTimer lastShown_;
 
     bool running_ = false;
     bool sourceDropQueued_ = false;

@@ -139,7 +139,7 @@ TEST_F(WindowRunTest, TheStopButtonOrClosingTheWindowEndsALongCopyLeavingNoPartO
     auto stopPartWay = [&](QObject* target, const char* slot) {
         bool asked = false;
         window->onYield = [&] {
-            QString caption = window->windowTitle();
+            const QString caption = QString::fromStdString(window->caption());
             if (!asked && caption.contains(QStringLiteral("% complete")) && !caption.contains(QStringLiteral(" 0% "))) {
                 asked = true;
                 QMetaObject::invokeMethod(target, slot, Qt::QueuedConnection);
