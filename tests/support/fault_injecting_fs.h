@@ -29,20 +29,28 @@ public:
     // Every call made, failed ones included.
     int calls(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
 
-    bool fileExists(const fs::Path& p) override;
-    bool folderExists(const fs::Path& p) override;
-    fs::EntryType entryType(const fs::Path& p) override;
-    std::uint64_t fileSize(const fs::Path& p) override;
-    fs::Identity identity(const fs::Path& p, bool followLinks) override;
-    fs::Listing list(const fs::Path& folder) override;
-    bool folderIsEmpty(const fs::Path& folder) override;
-    void createFolder(const fs::Path& p) override;
-    void removeEmptyFolder(const fs::Path& p) override;
-    void renameNoReplace(const fs::Path& from, const fs::Path& to) override;
-    void deleteFile(const fs::Path& p) override;
-    std::unique_ptr<fs::Reader> openRead(const fs::Path& p) override;
+    bool fileExists(const fs::Path& p) override { enter(Call::FileExists, p); return inner_.fileExists(p); }
+    bool folderExists(const fs::Path& p) override { enter(Call::FolderExists, p); return inner_.folderExists(p); }
+    fs::EntryType entryType(const fs::Path& p) override { enter(Call::EntryType, p); return inner_.entryType(p); }
+    std::uint64_t fileSize(const fs::Path& p) override { enter(Call::FileSize, p); return inner_.fileSize(p); }
+    fs::Identity identity(const fs::Path& p, bool follow) override { enter(Call::Identity, p); return inner_.identity(p, follow); }
+    fs::Listing list(const fs::Path& p) override { enter(Call::List, p); return inner_.list(p); }
+    bool folderIsEmpty(const fs::Path& p) override { enter(Call::FolderIsEmpty, p); return inner_.folderIsEmpty(p); }
+    void createFolder(const fs::Path& p) override { enter(Call::CreateFolder, p); inner_.createFolder(p); }
+    void removeEmptyFolder(const fs::Path& p) override { enter(Call::RemoveEmptyFolder, p); inner_.removeEmptyFolder(p); }
+    void deleteFile(const fs::Path& p) override { enter(Call::DeleteFile, p); inner_.deleteFile(p); }
+    void renameNoReplace(const fs::Path& from, const fs::Path& to) override
+    {
+        enter(Call::RenameNoReplace, from, to);
+        inner_.renameNoReplace(from, to);
+    }
     void copyFile(const fs::Path& from, const fs::Path& to, const fs::CopyProgress& progress,
-                  const volatile std::int32_t* cancel, fs::Durability durability) override;
+                  const volatile std::int32_t* cancel, fs::Durability durability) override
+    {
+        enter(Call::CopyFile, from, to);
+        inner_.copyFile(from, to, progress, cancel, durability);
+    }
+    std::unique_ptr<fs::Reader> openRead(const fs::Path& p) override;
 
 private:
     class FaultyReader;
