@@ -41,8 +41,8 @@ CandidateWalk::CandidateWalk(Window& window, fs::FileSystem& fs, std::string src
 
 int CandidateWalk::compareFileSize()
 {
-    // The source is read only once something occupies the candidate; the design's rule, and the
-    // source may be a file that exists only as long as nothing collides.
+    // The source's size is read once per file, and only when a name is occupied: a free name
+    // needs nothing of the source.
     if (auto known = known_.find(candidate_); known != known_.end()) {
         if (!srcSize_) srcSize_ = fs_.fileSize(src_);
         if (known->second != *srcSize_) return 1;
