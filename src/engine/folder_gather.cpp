@@ -138,8 +138,8 @@ std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& Dst
     } catch (const std::exception& e) {
         failed(e);  // the walk is empty
     }
-    for (const Path& file : listing.files) gathered += move ? FileMove2(file, receiving) : FileCopy2(file, receiving);
-    for (const Path& folder : listing.folders) gathered += gatherFolder(mode, folder, receiving);
+    for (const std::string& file : listing.files) gathered += move ? FileMove2(file, receiving) : FileCopy2(file, receiving);
+    for (const std::string& folder : listing.folders) gathered += gatherFolder(mode, folder, receiving);
     if (!move) return gathered;
     if (CancelFlag == 1) return result;
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "fs/errors.h"
@@ -27,11 +28,12 @@ struct Identity {
     bool operator==(const Identity&) const = default;
 };
 
-// A folder's direct entries, each sorted by name in byte order so every run walks alike. Symbolic
-// links are files, never folders to descend into.
+// A folder's direct entries as full paths, each list sorted by name in byte order so every run
+// walks alike. Symbolic links are files, never folders to descend into. Plain strings: a folder
+// may hold a hundred thousand entries, and a path object costs several times its text.
 struct Listing {
-    std::vector<Path> files;
-    std::vector<Path> folders;
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
 };
 
 class Reader {

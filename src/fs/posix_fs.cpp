@@ -382,15 +382,12 @@ Listing PosixFs::list(const Path& folder)
     dir.reset();
 
     const std::string prefix = folder.native().ends_with('/') ? folder.native() : folder.native() + '/';
-    auto toPaths = [&prefix](std::vector<std::string>& names, std::vector<Path>& out) {
+    auto toPaths = [&prefix](std::vector<std::string>& names) {
         std::sort(names.begin(), names.end());
-        out.reserve(names.size());
-        for (const auto& name : names) out.emplace_back(prefix + name);
+        for (auto& name : names) name.insert(0, prefix);
+        return std::move(names);
     };
-    Listing listing;
-    toPaths(files, listing.files);
-    toPaths(folders, listing.folders);
-    return listing;
+    return Listing{toPaths(files), toPaths(folders)};
 }
 
 bool PosixFs::folderIsEmpty(const Path& folder)
