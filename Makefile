@@ -17,8 +17,11 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The alternatives the benchmarks race against, and the tools that measure them.
+BENCH_PACKAGES = coreutils findutils rhash time python3 strace valgrind
+
 bench: build
-	bench/install-deps
+	@scripts/install-deps $(BENCH_PACKAGES)
 	bench/run-all
 
 clean:
