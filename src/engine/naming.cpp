@@ -12,18 +12,22 @@ DestinationPicture RunPicture;
 
 std::string SerialName(std::string_view base, std::string_view ext, int serial, bool afterExtension)
 {
-    char number[16];
-    const std::string_view written(number, static_cast<std::size_t>(std::to_chars(number, number + sizeof number, serial).ptr - number));
-    const std::string digits = std::string(written.size() < 3 ? 3 - written.size() : 0, '0') + std::string(written);
-    std::string name(base);
+    char digits[16];
+    const std::string_view number(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, serial).ptr - digits));
+    std::string name;
+    name.reserve(base.size() + ext.size() + number.size() + 5);
+    name += base;
+    auto appendSerial = [&] {
+        name += '_';
+        name.append(number.size() < 3 ? 3 - number.size() : 0, '0');
+        name += number;
+    };
     if (afterExtension) {
         name += '.';
         name += ext;
-        name += '_';
-        name += digits;
+        appendSerial();
     } else {
-        name += '_';
-        name += digits;
+        appendSerial();
         if (!ext.empty()) {
             name += '.';
             name += ext;

@@ -39,16 +39,7 @@ bool DropBox::takes(const QMimeData* data) const
     return dropMode_ == 1 && !LocalPaths(data).empty();
 }
 
-void DropBox::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (!takes(event->mimeData())) {
-        event->ignore();
-        return;
-    }
-    // Always a copy as far as the file manager knows: moving is our job, never its.
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-}
+void DropBox::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
 
 void DropBox::dragMoveEvent(QDragMoveEvent* event)
 {
@@ -56,6 +47,7 @@ void DropBox::dragMoveEvent(QDragMoveEvent* event)
         event->ignore();
         return;
     }
+    // Always a copy as far as the file manager knows: moving is our job, never its.
     event->setDropAction(Qt::CopyAction);
     event->accept();
 }
