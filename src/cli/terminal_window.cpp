@@ -43,8 +43,7 @@ void TerminalWindow::finishProgress()
 void TerminalWindow::message(const std::string& text, MessageTitle title, MessageIcon)
 {
     finishProgress();
-    const char* shownTitle = title == MessageTitle::Pelkor ? "Pelkor" : "sorvin";
-    std::fprintf(stderr, "%s: %s\n", shownTitle, text.c_str());
+    std::fprintf(stderr, "%s: %s\n", TitleText(title), text.c_str());
     std::fflush(stderr);
 }
 

@@ -12,7 +12,6 @@
 namespace sorvin {
 
 inline constexpr std::string_view kWindowCaption = "Pelkor0.4.2.07";
-inline constexpr std::string_view kApplicationTitle = "sorvin";
 inline constexpr std::string_view kCrLf = "\r\n";
 
 // 1 asks the running work to stop. A plain 32-bit integer at a fixed address, because the copy
@@ -39,7 +38,6 @@ public:
     // std::overflow_error past 32767, the most a name can hand out between two resets.
     int next(const std::string& name);
     void reset() { counts_.clear(); }
-    std::size_t size() const { return counts_.size(); }
 
 private:
     std::unordered_map<std::string, int> counts_;

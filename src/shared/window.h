@@ -16,7 +16,8 @@ enum class MenuOption {
     ErrMushi,        // "書き込みエラー以外を無視する": failures other than write errors pass silently
 };
 
-enum class MessageTitle { Pelkor, Application };  // "Pelkor", or the application's "sorvin"
+enum class MessageTitle { Pelkor, Application };
+inline const char* TitleText(MessageTitle title) { return title == MessageTitle::Pelkor ? "Pelkor" : "sorvin"; }
 enum class MessageIcon { None, Exclamation };
 enum class DropTarget { Path, Pane };             // txtPath, rtfSorvinfile
 

@@ -369,7 +369,7 @@ void FrmSorvin::setMenuEnabled(bool enabled)
 
 void FrmSorvin::message(const std::string& text, MessageTitle title, MessageIcon icon)
 {
-    showMessage(Qs(text), Qs(title == MessageTitle::Pelkor ? "Pelkor" : kApplicationTitle),
+    showMessage(Qs(text), QString::fromUtf8(TitleText(title)),
                 icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
 }
 
