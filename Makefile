@@ -12,7 +12,7 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@if [ -x $(BUILD)/sorvin ]; then $(BUILD)/sorvin; else $(BUILD)/sorvin-cli --help; fi
+	$(BUILD)/sorvin
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
