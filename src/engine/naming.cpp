@@ -47,16 +47,16 @@ int CandidateWalk::compareFileSize()
 {
     // The source's size is read once per file, and only when a name is occupied: a free name
     // needs nothing of the source.
-    if (auto known = known_.find(candidate_); known != known_.end()) {
+    auto sourceSize = [this] {
         if (!srcSize_) srcSize_ = fs_.fileSize(src_);
-        if (known->second != *srcSize_) return 1;
-    }
+        return *srcSize_;
+    };
+    if (auto known = known_.find(candidate_); known != known_.end() && known->second != sourceSize()) return 1;
     const std::string target = dst_ + candidate_;
     if (!fs_.fileExists(target)) return 0;
-    if (!srcSize_) srcSize_ = fs_.fileSize(src_);
     const std::uint64_t size = fs_.fileSize(target);
     known_[candidate_] = size;
-    if (size != *srcSize_) return 1;
+    if (size != sourceSize()) return 1;
     // A link in the destination that leads back to the source is not a second copy of it:
     // taking the source for its duplicate would delete the only data.
     return pointsAtSource(target) ? 1 : 2;

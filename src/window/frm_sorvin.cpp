@@ -248,28 +248,28 @@ void FrmSorvin::sourcesDropped(const std::vector<std::filesystem::path>& paths)
     sourceDropQueued_ = true;
     QTimer::singleShot(0, this, [this, paths] {
         sourceDropQueued_ = false;
-        if (!closed_) {
-            running_ = true;
-            run::SourceDrop(*this, fs_, paths);
-            running_ = false;
-            showPending(true);
-        }
+        if (!closed_) duringRun([&] { run::SourceDrop(*this, fs_, paths); });
         afterRun();
     });
 }
 
 void FrmSorvin::execClicked()
 {
-    running_ = true;
-    run::ExecuteClick(*this, fs_);
-    running_ = false;
-    showPending(true);
+    duringRun([this] { run::ExecuteClick(*this, fs_); });
     afterRun();
 }
 
 void FrmSorvin::cancelClicked()
 {
     run::CancelClick(*this, fs_);
+}
+
+void FrmSorvin::duringRun(const std::function<void()>& run)
+{
+    running_ = true;
+    run();
+    running_ = false;
+    showPending(true);  // the run's last texts, held back while it ran
 }
 
 void FrmSorvin::afterRun()

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -79,6 +80,8 @@ private:
     void sourcesDropped(const std::vector<std::filesystem::path>& paths);
     void execClicked();
     void cancelClicked();
+    // Runs `run` as a run: texts drawn at most every 40 ms meanwhile, the last ones at its end.
+    void duringRun(const std::function<void()>& run);
     void afterRun();
     void showPending(bool now);
 

@@ -56,11 +56,6 @@ private:
     iconv_t cd_;
 };
 
-bool EndsWith(const std::string& line, std::string_view tail)
-{
-    return std::string_view(line).ends_with(tail);
-}
-
 std::string ErrorText(int err)
 {
     if (fs::Classify(err) == fs::ErrorClass::PermissionDenied) return kSettingsWriteFailed;
@@ -116,19 +111,19 @@ Settings DecodeSettings(std::string_view bytes)
 
     Settings s;
     readLine();
-    s.numPositionBottom = EndsWith(line, "BOTTOM");
+    s.numPositionBottom = line.ends_with("BOTTOM");
     readLine();
-    s.crc32 = EndsWith(line, "ON");
+    s.crc32 = line.ends_with("ON");
     readLine();
-    s.genmitsu = EndsWith(line, "ON");
+    s.genmitsu = line.ends_with("ON");
     readLine();
-    s.folderKeep = EndsWith(line, "ON");
+    s.folderKeep = line.ends_with("ON");
     readLine();
-    s.copy = EndsWith(line, "copy");
+    s.copy = line.ends_with("copy");
     readLine();
-    s.execButton = EndsWith(line, "使う");
+    s.execButton = line.ends_with("使う");
     readLine();
-    s.errMushi = EndsWith(line, "ON");
+    s.errMushi = line.ends_with("ON");
     return s;
 }
 
