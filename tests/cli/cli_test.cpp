@@ -1,12 +1,11 @@
 // sorvin-cli end to end: the program as a user runs it.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <thread>
 
+#include "support/cli_run.h"
 #include "support/gather_fixture.h"
 
 namespace sorvin::test {
@@ -14,42 +13,11 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
 class CliTest : public ::testing::Test {
 protected:
-    // Starts sorvin-cli in the tree's root with stdout and stderr going to files.
-    pid_t start(const Lines& args)
-    {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (chdir(tree.root().c_str()) != 0) _exit(127);
-            const int out = ::open((scratch / "out.txt").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-            const int err = ::open((scratch / "err.txt").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-            dup2(out, 1);
-            dup2(err, 2);
-            setenv("LC_ALL", "C.UTF-8", 1);
-            std::vector<char*> argv {const_cast<char*>(SORVIN_CLI)};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(SORVIN_CLI, argv.data());
-            _exit(127);
-        }
-        return pid;
-    }
-    Outcome finish(pid_t pid)
-    {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(scratch / "out.txt"), ReadFile(scratch / "err.txt")};
-    }
-    Outcome run(const Lines& args) { return finish(start(args)); }
+    CliOutcome run(const Lines& args) { return RunCli(args, tree.root()); }
 
     TempTree tree;
-    TempTree scratch;
 };
 
 TEST_F(CliTest, MovesWithRelativePathsAndPrintsTheLogWithLineFeeds)
@@ -57,7 +25,7 @@ TEST_F(CliTest, MovesWithRelativePathsAndPrintsTheLogWithLineFeeds)
     tree.mkdir("out");
     tree.write("in/a.txt", "a");
     tree.write("in/f/a.txt", "aa");
-    const Outcome o = run({"out", "in/a.txt", "./in/../in/f/"});
+    const CliOutcome o = run({"out", "in/a.txt", "./in/../in/f/"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.err, "");
     const std::string root = tree.root().native();
@@ -70,7 +38,7 @@ TEST_F(CliTest, OptionsSelectCopyStructureAndSerialPosition)
 {
     tree.write("out/f/x.txt", "1");
     tree.write("in/f/x.txt", "22");
-    const Outcome o = run({"--copy", "--keep-structure", "--serial-after-extension", "out", "in/f"});
+    const CliOutcome o = run({"--copy", "--keep-structure", "--serial-after-extension", "out", "in/f"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(ListTree(tree / "out"), (Lines {"f/", "f/x.txt", "f/x.txt_000"}));
     EXPECT_EQ(ListTree(tree / "in"), (Lines {"f/", "f/x.txt"}));
@@ -79,7 +47,7 @@ TEST_F(CliTest, OptionsSelectCopyStructureAndSerialPosition)
 TEST_F(CliTest, UsageErrorsAndAMissingDestinationExitWithTwoAndTouchNothing)
 {
     tree.write("in/a.txt", "a");
-    Outcome o = run({"missing", "in/a.txt"});
+    CliOutcome o = run({"missing", "in/a.txt"});
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err, "sorvin: 送り先フォルダが存在しません\n");
     EXPECT_EQ(o.out, "");
@@ -100,7 +68,7 @@ TEST_F(CliTest, AFailedCopyIsAMessageOnStderrAndAStoppedRun)
     tree.mkdir("out");
     ASSERT_EQ(mkfifo((tree / "pipe").c_str(), 0600), 0);
     tree.write("later.txt", "l");
-    const Outcome o = run({"--copy", "out", "pipe", "later.txt"});
+    const CliOutcome o = run({"--copy", "out", "pipe", "later.txt"});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "Pelkor: コピーが正常に終了しませんでした\n");
     EXPECT_TRUE(o.out.ends_with("/pipe…処理中止\n")) << o.out;
@@ -112,13 +80,13 @@ TEST_F(CliTest, AnInterruptAbandonsTheCopyCleanlyAndEndsTheRunStopped)
     tree.mkdir("out");
     const std::string content = Bytes(400 * 1024 * 1024, 9);
     tree.write("big.bin", content);
-    const pid_t pid = start({"--copy", "out", "big.bin"});
+    CliProcess cli({"--copy", "out", "big.bin"}, tree.root());
     // Wait until the copy is under way: its temporary file shows in the destination.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (ListTree(tree / "out").empty() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    kill(pid, SIGINT);
-    const Outcome o = finish(pid);
+    cli.signal(SIGINT);
+    const CliOutcome o = cli.finish();
     EXPECT_EQ(o.status, 1) << o.out << o.err;
     EXPECT_TRUE(o.out.ends_with(tree.root().native() + "/big.bin…処理中止\n")) << o.out;
     EXPECT_TRUE(ListTree(tree / "out").empty());

@@ -1,10 +1,14 @@
 #include "support/temp_tree.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <stdexcept>
 
 namespace sorvin::test {
@@ -16,15 +20,7 @@ TempTree::TempTree(const stdfs::path& base)
     root_ = tmpl;
 }
 
-TempTree::~TempTree()
-{
-    std::error_code ec;
-    // Tests may leave read-only folders behind; make everything writable before removing it.
-    for (auto it = stdfs::recursive_directory_iterator(root_, ec); !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec)) chmod(it->path().c_str(), 0755);
-    }
-    stdfs::remove_all(root_, ec);
-}
+TempTree::~TempTree() { RemoveTree(root_); }
 
 std::string TempTree::folder(const stdfs::path& rel) const
 {
@@ -84,6 +80,101 @@ bool HaveSecondFileSystem()
 {
     struct stat a {}, b {};
     return stat(stdfs::temp_directory_path().c_str(), &a) == 0 && stat("/dev/shm", &b) == 0 && a.st_dev != b.st_dev;
+}
+
+namespace {
+
+// Calls `visit(folderFd, name, stat)` for every entry below the open folder `fd`, children of a
+// folder before the folder itself. Entries are read before any is visited, so visits may remove.
+template <class Visit>
+void WalkAt(int fd, const std::string& path, Visit&& visit)
+{
+    std::vector<std::string> names;
+    if (DIR* d = fdopendir(dup(fd))) {
+        while (const dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(d);
+    }
+    for (const auto& name : names) {
+        struct stat st {};
+        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            fchmodat(fd, name.c_str(), 0700, 0);  // tests leave folders without rights behind
+            const int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0) {
+                WalkAt(sub, path + "/" + name, visit);
+                close(sub);
+            }
+        }
+        visit(fd, path + "/" + name, name, st);
+    }
+}
+
+std::string ReadAt(int fd, const std::string& name)
+{
+    std::string bytes;
+    const int f = openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (f < 0) return "<unreadable>";
+    char buf[65536];
+    for (ssize_t n; (n = read(f, buf, sizeof buf)) > 0;) bytes.append(buf, static_cast<std::size_t>(n));
+    close(f);
+    return bytes;
+}
+
+}  // namespace
+
+Contents ReadContents(const std::vector<stdfs::path>& roots)
+{
+    Contents contents;
+    for (const auto& root : roots) {
+        const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) continue;
+        WalkAt(fd, root.native(), [&](int at, const std::string& path, const std::string& name, const struct stat& st) {
+            if (S_ISREG(st.st_mode)) {
+                contents[path] = ReadAt(at, name);
+            } else if (S_ISLNK(st.st_mode)) {
+                std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
+                const ssize_t n = readlinkat(at, name.c_str(), target.data(), target.size());
+                target.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+                contents[path] = "-> " + target;
+            } else if (!S_ISDIR(st.st_mode)) {
+                contents[path] = S_ISFIFO(st.st_mode) ? "<fifo>" : S_ISSOCK(st.st_mode) ? "<socket>" : "<device>";
+            }
+        });
+        close(fd);
+    }
+    return contents;
+}
+
+std::vector<std::string> Lost(const Contents& before, const Contents& after)
+{
+    std::set<std::string_view> held;
+    for (const auto& [path, bytes] : after) held.insert(bytes);
+    std::vector<std::string> lost;
+    for (const auto& [path, bytes] : before)
+        if (!held.contains(bytes)) lost.push_back(path);
+    return lost;
+}
+
+void RemoveTree(const stdfs::path& path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        chmod(path.c_str(), 0700);
+        const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            WalkAt(fd, path.native(), [](int at, const std::string&, const std::string& name, const struct stat& s) {
+                unlinkat(at, name.c_str(), S_ISDIR(s.st_mode) ? AT_REMOVEDIR : 0);
+            });
+            close(fd);
+        }
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
 }
 
 }  // namespace sorvin::test

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,5 +39,16 @@ std::vector<std::string> ListTree(const stdfs::path& folder);
 std::string Bytes(std::size_t n, unsigned seed = 1);
 // True when /dev/shm is a different file system from the system's temp folder.
 bool HaveSecondFileSystem();
+
+// What a tree holds, by full path: a regular file's bytes, "-> target" for a symbolic link,
+// "<fifo>", "<socket>" or "<device>" for the rest. Read through open folder handles and never
+// through a link, so trees deeper than PATH_MAX are read whole; folders themselves are left out.
+using Contents = std::map<std::string, std::string>;
+Contents ReadContents(const std::vector<stdfs::path>& roots);
+// The paths of `before` whose content is held nowhere in `after`: what a run lost. Give every
+// file of a test distinct bytes, since equal contents answer for each other.
+std::vector<std::string> Lost(const Contents& before, const Contents& after);
+// Removes `path` and everything below it, however deep and whatever the folders' modes.
+void RemoveTree(const stdfs::path& path);
 
 }  // namespace sorvin::test

@@ -1,0 +1,48 @@
+// sorvin-cli as a user runs it: a child process with its own working folder, its stdout and
+// stderr caught, optionally started through another program (setpriv, to drop root).
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace sorvin::test {
+
+struct CliOutcome {
+    int status = -1;       // the exit status, or -1 when a signal ended it
+    int signal = 0;        // the signal that ended it, if one did
+    bool timedOut = false; // killed because it ran past its time
+    std::string out, err;
+};
+
+class CliProcess {
+public:
+    // Runs `prefix... sorvin-cli args...` in `cwd`, with LC_ALL=C.UTF-8 so error texts are known.
+    CliProcess(const std::vector<std::string>& args, const std::filesystem::path& cwd,
+               const std::vector<std::string>& prefix = {});
+    ~CliProcess();  // a process still running is killed
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void signal(int sig) const;
+    // Waits for the end; past `timeout` the process is killed and the outcome says so.
+    CliOutcome finish(std::chrono::milliseconds timeout = std::chrono::minutes(2));
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1, err_ = -1;
+};
+
+CliOutcome RunCli(const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                  const std::vector<std::string>& prefix = {},
+                  std::chrono::milliseconds timeout = std::chrono::minutes(2));
+
+// The prefix that runs a command as nobody (uid and gid 65534, no groups) when this process is
+// root; empty otherwise, since the tests then run unprivileged already.
+std::vector<std::string> AsUnprivilegedUser();
+
+}  // namespace sorvin::test
