@@ -1,8 +1,10 @@
 # The two set-up commands: `make run` and `make test`. Both install what is missing first.
 BUILD ?= build
+# The same sources and tests under AddressSanitizer and UndefinedBehaviorSanitizer, with the fuzz targets.
+SAN_BUILD ?= build-san
 JOBS  ?= $(shell nproc)
 
-.PHONY: deps build run test bench clean
+.PHONY: deps build build-san run test fuzz bench clean
 
 deps:
 	@scripts/install-deps
@@ -14,8 +16,18 @@ build: deps
 run: build
 	$(BUILD)/sorvin
 
-test: build
+build-san: deps
+	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++-14 -DSORVIN_SANITIZE=ON
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+
+test: build build-san
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(SAN_BUILD) && UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# Each fuzz target for a bounded time (FUZZ_SECONDS, default 60), from its saved corpus.
+fuzz: build-san
+	tests/fuzz/run $(SAN_BUILD)
 
 # The alternatives the benchmarks race against, and the tools that measure them.
 BENCH_PACKAGES = coreutils findutils rhash time python3 strace valgrind
@@ -25,4 +37,4 @@ bench: build
 	bench/run-all
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD)
