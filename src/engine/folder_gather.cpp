@@ -111,7 +111,9 @@ std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& Dst
         const std::string copyPath = dst + fs::FileName(src);
         bool exists = true;  // a failed test goes the way of an existing folder
         try {
-            exists = fs_.folderExists(copyPath);
+            // Only a real folder will do: a link in its place, one this run gathered perhaps,
+            // would pour the files into whatever folder it names.
+            exists = fs_.entryType(copyPath) == fs::EntryType::Folder;
         } catch (const std::exception& e) {
             failed(e);
         }
