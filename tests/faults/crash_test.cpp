@@ -1,0 +1,243 @@
+// sorvin-cli killed with SIGKILL at random moments while it moves 500 files between /dev/shm and
+// the disk: whatever the moment, every file is whole at its source or under its gathered name,
+// nothing else is left but the copy step's temporaries, and the same command run again finishes.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <regex>
+#include <thread>
+
+#include "support/cli_run.h"
+#include "support/temp_tree.h"
+
+namespace sorvin::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Micros = std::chrono::microseconds;
+constexpr auto kRunTimeout = std::chrono::minutes(3);
+constexpr std::size_t kKiB = 1024, kMiB = 1024 * kKiB;
+constexpr int kFiles = 500, kLoose = 20;
+
+unsigned FromEnv(const char* name, unsigned fallback)
+{
+    const char* text = std::getenv(name);
+    return text && *text ? static_cast<unsigned>(std::strtoul(text, nullptr, 10)) : fallback;
+}
+
+// The two places of one run: sources on one file system, a fresh destination on the other.
+struct Sides {
+    explicit Sides(bool fromShm) : fromShm(fromShm) { dst = to().mkdir("out"); }
+    const TempTree& from() const { return fromShm ? shm : disk; }
+    const TempTree& to() const { return fromShm ? disk : shm; }
+
+    bool fromShm;
+    TempTree shm {"/dev/shm"}, disk;
+    stdfs::path dst;
+};
+
+// Where the files were found.
+struct Census {
+    int atSource = 0, atDestination = 0, both = 0;
+    std::vector<std::string> temporaries;  // the names they stand for
+};
+
+class CrashTest : public ::testing::Test {
+protected:
+    struct File {
+        std::string name, rel, bytes;  // rel: below the source side's root
+    };
+
+    void SetUp() override
+    {
+        seed = FromEnv("SORVIN_CRASH_SEED", std::random_device {}());
+        random.seed(seed);
+        std::printf("seed %u (SORVIN_CRASH_SEED=%u repeats this run)\n", seed, seed);
+        for (int i = 0; i < kFiles; ++i) {
+            const bool large = i % 170 == 50, medium = i % 50 == 7;
+            const std::size_t size = large ? draw(4 * kMiB, 8 * kMiB) : medium ? draw(256 * kKiB, 2 * kMiB) : draw(0, i % 2 ? 64 * kKiB : 4 * kKiB);
+            char name[16];
+            std::snprintf(name, sizeof name, "f%03d.dat", i);
+            // The folder is gathered flattened, so names are distinct across its sub-folders.
+            const std::string folder = i < kLoose ? "" : i < 260 ? "in/" : i < 380 ? "in/a/" : "in/b/";
+            files.push_back({name, folder + name, std::string(name) + "\n" + Bytes(size, i + 1)});
+            index[name] = i;
+            if (size >= 256 * kKiB) big.push_back(i);
+        }
+    }
+
+    std::size_t draw(std::size_t lo, std::size_t hi) { return std::uniform_int_distribution<std::size_t>(lo, hi)(random); }
+
+    // A source that a killed run had already finished with is gone; the same command passes
+    // over it instead of stopping there.
+    std::vector<std::string> command(const Sides& s) const
+    {
+        std::vector<std::string> args {"--ignore-errors", s.dst.native(), "in"};
+        for (int i = 0; i < kLoose; ++i) args.push_back(files[i].rel);
+        return args;
+    }
+
+    void populate(const Sides& s) const
+    {
+        for (const File& f : files) s.from().write(f.rel, f.bytes);
+    }
+
+    Census inspect(const Sides& s) const
+    {
+        static const std::regex temporary(R"(\.(.+)\.sorvin-[A-Za-z0-9]{6}\.part)");
+        std::vector<char> atSource(files.size()), atDestination(files.size());
+        for (const auto& [path, bytes] : ReadContents({s.from().root()})) {
+            const auto it = index.find(stdfs::path(path).filename().native());
+            if (it == index.end() || path != (s.from() / files[it->second].rel).native()) {
+                ADD_FAILURE() << "stray entry at the source: " << path;
+                continue;
+            }
+            EXPECT_TRUE(bytes == files[it->second].bytes) << "source changed: " << path;
+            atSource[it->second] = 1;
+        }
+        Census c;
+        for (const auto& [path, bytes] : ReadContents({s.dst})) {
+            const std::string name = stdfs::path(path).filename().native();
+            const auto it = index.find(name);
+            std::smatch m;
+            if (stdfs::path(path).parent_path() != s.dst) {
+                ADD_FAILURE() << "a folder in the destination: " << path;
+            } else if (it != index.end()) {
+                EXPECT_TRUE(bytes == files[it->second].bytes) << "partial or wrong bytes under a gathered name: " << path << " ("
+                                                                 << bytes.size() << " of " << files[it->second].bytes.size() << " bytes)";
+                atDestination[it->second] = 1;
+            } else if (std::regex_match(name, m, temporary) && index.contains(m[1].str())) {
+                c.temporaries.push_back(m[1].str());
+            } else {
+                ADD_FAILURE() << "neither a gathered file nor a temporary of the copy step: " << path;
+            }
+        }
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            EXPECT_TRUE(atSource[i] || atDestination[i]) << files[i].rel << " is lost";
+            c.atSource += atSource[i];
+            c.atDestination += atDestination[i];
+            c.both += atSource[i] && atDestination[i];
+        }
+        return c;
+    }
+
+    // A finished run has every file exactly once in the destination and the sources gone.
+    Census expectFinished(const CliOutcome& o, const Sides& s) const
+    {
+        EXPECT_EQ(o.status, 0) << (o.timedOut ? "timed out; " : "") << o.err;
+        EXPECT_EQ(o.err, "");
+        const Census c = inspect(s);
+        EXPECT_EQ(c.atDestination, kFiles);
+        EXPECT_TRUE(stdfs::is_empty(s.from().root())) << "the source folder or a source file stayed";
+        return c;
+    }
+
+    // Waits for the kill moment: `deadline` or, when `copying` names a file, its copy under way.
+    // True when the run ended first.
+    static bool EndedBeforeKill(pid_t pid, Clock::time_point deadline, const std::string& copying, const stdfs::path& dst)
+    {
+        const std::string prefix = "." + copying + ".sorvin-";
+        for (;;) {
+            siginfo_t info {};
+            if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) return true;
+            if (copying.empty() && Clock::now() >= deadline) return false;
+            if (DIR* d = copying.empty() ? nullptr : opendir(dst.c_str())) {
+                bool seen = false;
+                while (const dirent* e = readdir(d)) seen = seen || std::string_view(e->d_name).starts_with(prefix);
+                closedir(d);
+                if (seen) return false;
+            }
+            std::this_thread::sleep_for(Micros(100));
+        }
+    }
+
+    unsigned seed = 0;
+    std::mt19937 random;
+    std::vector<File> files;
+    std::map<std::string, int> index;
+    std::vector<int> big;  // 256 KiB and more
+};
+
+TEST_F(CrashTest, KilledMovesAcrossFileSystemsLoseNothingAndTheNextRunFinishes)
+{
+    const bool twoFileSystems = HaveSecondFileSystem();
+    if (!twoFileSystems) std::printf("/dev/shm and the temp folder are one file system: moves are renames, the copy step is not exercised\n");
+    const unsigned kills = std::max(50u, FromEnv("SORVIN_CRASH_KILLS", 50));
+    const char* wayName[2] = {"shm->disk", "disk->shm"};
+
+    // A whole run each way gives the span the kill moments are drawn from. The disk's fsync
+    // makes its time vary widely, so every later run adds a sample and the median is used.
+    std::vector<Micros> samples[2];
+    auto whole = [&](int way) {
+        std::vector<Micros> v = samples[way];
+        std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    for (int way = 0; way < 2; ++way) {
+        Sides s(way == 0);
+        populate(s);
+        const auto start = Clock::now();
+        const CliOutcome o = RunCli(command(s), s.from().root(), {}, kRunTimeout);
+        samples[way].push_back(std::chrono::duration_cast<Micros>(Clock::now() - start));
+        EXPECT_TRUE(expectFinished(o, s).temporaries.empty());
+        std::printf("whole run %s: %.1f ms\n", wayName[way], static_cast<double>(samples[way][0].count()) / 1000);
+    }
+    ASSERT_FALSE(HasFailure());
+
+    // A run that ended before its kill moment proves nothing about a crash and is not counted.
+    unsigned killed = 0;
+    int temporaries = 0, leftBoth = 0, bigCaught = 0, bigTried = 0, endedFirst = 0;
+    for (unsigned k = 0; killed < kills && k < 2 * kills && !HasFailure(); ++k) {
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", kill " + std::to_string(k));
+        const int way = static_cast<int>(k % 2);
+        Sides s(way == 0);
+        populate(s);
+        // Every fifth kill waits for a big file's copy to be under way.
+        const int target = k % 5 == 4 ? big[draw(0, big.size() - 1)] : -1;
+        const Micros moment(static_cast<Micros::rep>(draw(0, static_cast<std::size_t>(whole(way).count()))));
+
+        const auto start = Clock::now();
+        CliProcess run(command(s), s.from().root());
+        const bool ended = EndedBeforeKill(run.pid(), start + moment, target < 0 ? "" : files[target].name, s.dst);
+        run.signal(SIGKILL);
+        const auto killedAt = std::chrono::duration_cast<Micros>(Clock::now() - start);
+        run.finish(kRunTimeout);
+        killed += !ended;
+
+        const Census c = inspect(s);
+        const bool caught = target >= 0 && std::count(c.temporaries.begin(), c.temporaries.end(), files[target].name) > 0;
+        std::printf("kill %2u %s at %7.1f ms%s%s: source %d, destination %d, both %d, temporaries %zu\n", k, wayName[way],
+                    static_cast<double>(killedAt.count()) / 1000,
+                    target < 0 ? "" : (" copying " + files[target].name + (caught ? "" : " (missed)")).c_str(),
+                    ended ? " (the run had ended)" : "", c.atSource, c.atDestination, c.both, c.temporaries.size());
+        temporaries += static_cast<int>(c.temporaries.size());
+        leftBoth += c.both > 0;
+        bigTried += target >= 0;
+        bigCaught += caught;
+        endedFirst += ended;
+
+        const auto again = Clock::now();
+        const CliOutcome o = RunCli(command(s), s.from().root(), {}, kRunTimeout);
+        samples[way].push_back(killedAt + (ended ? Micros(0) : std::chrono::duration_cast<Micros>(Clock::now() - again)));
+        // The temporaries may stay, but the run that finishes leaves none of its own.
+        EXPECT_EQ(expectFinished(o, s).temporaries.size(), c.temporaries.size());
+    }
+    std::printf("%u kills: %d leftover temporaries in all, %d kills left a file at both places, %d of %d kills caught a big "
+                "file's copy, %d more runs had ended before their kill\n",
+                killed, temporaries, leftBoth, bigCaught, bigTried, endedFirst);
+    EXPECT_EQ(killed, kills) << "too many runs ended before their kill moment";
+    if (twoFileSystems) {
+        EXPECT_GT(bigCaught, 0) << "no kill landed in the middle of a big file's copy";
+    }
+}
+
+}  // namespace
+}  // namespace sorvin::test
