@@ -145,9 +145,12 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
     }
 
     CandidateWalk walk(window_, fs_, src, dst);
-    for (;;) {
+    for (bool taken = false;; taken = true) {
         WalkOutcome outcome;
         try {
+            // Another program took the last name between the walk and now: walk on from fresh
+            // facts. The next name may be past the last serial, a failure like any other.
+            if (taken) walk.skip();
             outcome = walk.run();
         } catch (const std::exception& e) {
             // Going on with stale facts could overwrite or delete: the file is left where it is.
@@ -175,11 +178,7 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
             ProgressLabel = fileName;
             transfer = copyStep(walk.target(), fs::Durability::Normal);
         }
-        if (transfer == Transfer::NameTaken) {
-            // Another program took the name between the walk and now: walk on from fresh facts.
-            walk.skip();
-            continue;
-        }
+        if (transfer == Transfer::NameTaken) continue;
         if (transfer == Transfer::Done)
             writeLine(srcFolder + walk.candidate(), walk.renameCount() != 0 ? texts.renamed : texts.plain, true);
         return result;

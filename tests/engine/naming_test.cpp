@@ -1,5 +1,6 @@
 #include "engine/naming.h"
 
+#include <cerrno>
 #include <stdexcept>
 
 #include "shared/state.h"
@@ -63,6 +64,20 @@ TEST_F(SerialOverflowTest, AWalkThatCanHandOutNoMoreSerialsEndsWithTheFailure)
     engine.FileMove2(in("a.txt"), dst());
     EXPECT_EQ(window.messageTexts(), (std::vector<std::string> {"Value too large for defined data type"}));
     EXPECT_EQ(CancelFlag, 1);
+}
+
+TEST_F(SerialOverflowTest, ANameTakenAfterTheLastSerialEndsWithTheFailureToo)
+{
+    // The plain name is free, but another program takes it before the rename: the walk would go
+    // on past the last serial.
+    tree.write("in/a.txt", "22");
+    for (int i = 0; i <= 32767; ++i) NameTable.next("a.txt");
+    fs.failOn(Call::RenameNoReplace, EEXIST);
+    engine.FileMove2(in("a.txt"), dst());
+    EXPECT_EQ(window.messageTexts(), (std::vector<std::string> {"Value too large for defined data type"}));
+    EXPECT_EQ(CancelFlag, 1);
+    EXPECT_EQ(ReadFile(tree / "in/a.txt"), "22");
+    EXPECT_EQ(ListTree(tree / "out"), std::vector<std::string> {});
 }
 
 TEST(DisplayTextTest, InvalidBytesBecomeReplacementCharacters)
