@@ -18,12 +18,14 @@ run: build
 
 build-san: deps
 	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_COMPILER=clang++-14 -DSORVIN_SANITIZE=ON
+	  -DCMAKE_CXX_COMPILER=clang++-14 -DSORVIN_SANITIZE=ON -DSORVIN_FUZZ=ON
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 
 test: build build-san
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@scripts/show-skips $(BUILD)
 	cd $(SAN_BUILD) && UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+	@scripts/show-skips $(SAN_BUILD)
 
 # Each fuzz target for a bounded time (FUZZ_SECONDS, default 60), from its saved corpus.
 fuzz: build-san

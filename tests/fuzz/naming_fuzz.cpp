@@ -1,0 +1,268 @@
+// Candidate walks against an in-memory destination folder, with names, sizes, links, options and
+// changes behind the walk's back all chosen by the fuzzer. Whatever they are, a walk never settles
+// on a name that would replace an entry, and a file it takes for the source's duplicate is one.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+#include "checksum/crc32.h"
+#include "engine/naming.h"
+#include "fs/names.h"
+#include "shared/state.h"
+#include "support/recording_window.h"
+
+namespace {
+
+using namespace sorvin;
+using fs::Path;
+
+void Require(bool ok, const char* what)
+{
+    if (ok) return;
+    std::fprintf(stderr, "naming_fuzz: %s\n", what);
+    std::abort();
+}
+
+constexpr std::string_view kDst = "/dst/";
+
+struct Entry {
+    fs::EntryType type = fs::EntryType::File;
+    bool link = false;
+    std::string bytes;  // a file's data, a link's target text
+    ino_t ino = 0;
+    ino_t linkTo = 0;   // what a link resolves to; 0 when it dangles
+};
+
+class MemoryReader final : public fs::Reader {
+public:
+    explicit MemoryReader(std::string bytes) : bytes_(std::move(bytes)) {}
+    std::size_t read(void* buffer, std::size_t n) override
+    {
+        n = std::min(n, bytes_.size() - pos_);
+        std::memcpy(buffer, bytes_.data() + pos_, n);
+        pos_ += n;
+        return n;
+    }
+
+private:
+    std::string bytes_;
+    std::size_t pos_ = 0;
+};
+
+// One source file and one destination folder, answering as posix_fs does: lstat-based, a link is
+// a file of its own size, a missing entry throws ENOENT. The walk only looks, so the calls that
+// change anything are not expected.
+class MemoryFs final : public fs::FileSystem {
+public:
+    std::string srcPath;
+    Entry source;
+    std::map<std::string, Entry> dst;  // name -> entry
+    ino_t nextIno = 1;
+
+    const Entry* find(const Path& p)
+    {
+        const std::string& s = p.native();
+        if (s == srcPath) return &source;
+        Require(s.starts_with(kDst) && s.size() > kDst.size() && s.find('/', kDst.size()) == std::string::npos,
+                "the walk looked outside the destination folder");
+        auto it = dst.find(s.substr(kDst.size()));
+        return it == dst.end() ? nullptr : &it->second;
+    }
+    const Entry& at(const Path& p)
+    {
+        const Entry* e = find(p);
+        if (!e) throw fs::FsError("lstat", ENOENT, p);
+        return *e;
+    }
+
+    bool fileExists(const Path& p) override
+    {
+        const Entry* e = find(p);
+        return e && e->type == fs::EntryType::File;
+    }
+    bool folderExists(const Path& p) override
+    {
+        const Entry* e = find(p);
+        return e && e->type == fs::EntryType::Folder;
+    }
+    fs::EntryType entryType(const Path& p) override
+    {
+        const Entry* e = find(p);
+        return e ? e->type : fs::EntryType::None;
+    }
+    std::uint64_t fileSize(const Path& p) override
+    {
+        const Entry& e = at(p);
+        return e.type == fs::EntryType::Folder ? 4096 : e.bytes.size();
+    }
+    fs::Identity identity(const Path& p, bool followLinks) override
+    {
+        const Entry& e = at(p);
+        if (!followLinks || !e.link) return {1, e.ino};
+        if (e.linkTo == 0) throw fs::FsError("stat", ENOENT, p);
+        return {1, e.linkTo};
+    }
+    std::unique_ptr<fs::Reader> openRead(const Path& p) override
+    {
+        const Entry& e = at(p);
+        if (e.type == fs::EntryType::Folder) throw fs::FsError("open", EINVAL, p);
+        return std::make_unique<MemoryReader>(e.bytes);
+    }
+
+    fs::Listing list(const Path&) override { Unexpected(); }
+    bool folderIsEmpty(const Path&) override { Unexpected(); }
+    void createFolder(const Path&) override { Unexpected(); }
+    void removeEmptyFolder(const Path&) override { Unexpected(); }
+    void renameNoReplace(const Path&, const Path&) override { Unexpected(); }
+    void deleteFile(const Path&) override { Unexpected(); }
+    void copyFile(const Path&, const Path&, const fs::CopyProgress&, const volatile std::int32_t*, fs::Durability) override
+    {
+        Unexpected();
+    }
+
+private:
+    [[noreturn]] static void Unexpected()
+    {
+        Require(false, "the walk changed the file system");
+        std::abort();
+    }
+};
+
+// A name a folder can hold: no "/" or NUL, not "." or "..".
+std::string EntryName(std::string text)
+{
+    std::erase_if(text, [](char c) { return c == '/' || c == '\0'; });
+    return text.empty() || text == "." || text == ".." ? "f" + text : text;
+}
+
+std::uint32_t Crc(const std::string& bytes) { return Crc32Update(0, bytes.data(), bytes.size()); }
+
+// An entry likely to meet the walk: under the plain name or a serial name, with the source's
+// size or its very bytes, or a link back to the source.
+void AddEntry(FuzzedDataProvider& in, MemoryFs& fs, const std::string& fileName)
+{
+    const std::string base = fs::BaseName(fileName), ext = fs::ExtensionName(fileName);
+    std::string name;
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0: name = fileName; break;
+    case 1: name = EntryName(in.ConsumeRandomLengthString(12)); break;
+    default: name = SerialName(base, ext, in.ConsumeIntegralInRange(0, 40), in.ConsumeBool()); break;
+    }
+    Entry e;
+    e.ino = fs.nextIno++;
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0: e.bytes = fs.source.bytes; break;
+    case 1:
+        e.bytes = fs.source.bytes;
+        if (!e.bytes.empty()) e.bytes[in.ConsumeIntegralInRange<std::size_t>(0, e.bytes.size() - 1)] ^= in.ConsumeIntegralInRange(1, 255);
+        break;
+    default: e.bytes = in.ConsumeRandomLengthString(16); break;
+    }
+    switch (in.ConsumeIntegralInRange(0, 5)) {
+    case 0: e.type = fs::EntryType::Folder; break;
+    case 1: e.link = true, e.linkTo = fs.source.ino; break;
+    case 2: e.link = true, e.linkTo = in.ConsumeBool() ? fs.nextIno++ : 0; break;
+    default: break;
+    }
+    fs.dst[name] = std::move(e);
+}
+
+// Another program at work between two walks: what the run has seen of the folder goes stale.
+void Meddle(FuzzedDataProvider& in, MemoryFs& fs, const std::string& fileName)
+{
+    for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n) {
+        const int what = in.ConsumeIntegralInRange(0, 2);
+        if (what == 0 || fs.dst.empty()) {
+            AddEntry(in, fs, fileName);
+            continue;
+        }
+        auto it = std::next(fs.dst.begin(), in.ConsumeIntegralInRange<std::ptrdiff_t>(0, static_cast<std::ptrdiff_t>(fs.dst.size()) - 1));
+        if (what == 1) fs.dst.erase(it);
+        else it->second.bytes = in.ConsumeRandomLengthString(16);
+    }
+}
+
+void CheckCandidate(const std::string& c)
+{
+    Require(!c.empty(), "empty candidate");
+    Require(c.find('/') == std::string::npos && c.find('\0') == std::string::npos, "candidate with a slash or NUL");
+    Require(c != "." && c != "..", "candidate that names a folder itself");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    NameTable.reset();
+    RunPicture.reset();
+    CancelFlag = 0;
+
+    MemoryFs fs;
+    test::RecordingWindow window;
+    std::string fileName = EntryName(in.ConsumeRandomLengthString(24));
+    fs.source.bytes = in.ConsumeRandomLengthString(16);
+    fs.source.ino = fs.nextIno++;
+    // A long run may have handed out nearly every serial of a name already.
+    if (in.ConsumeIntegralInRange(0, 15) == 15)
+        for (int n = in.ConsumeIntegralInRange(32700, 32768); n > 0; --n) NameTable.next(fileName);
+    for (int n = in.ConsumeIntegralInRange(0, 40); n > 0; --n) AddEntry(in, fs, fileName);
+
+    for (int round = 0; round < 4 && in.remaining_bytes() > 0; ++round) {
+        if (round > 0) {
+            // The next source: another folder, the same name or a new one, its own data.
+            if (in.ConsumeBool()) fileName = EntryName(in.ConsumeRandomLengthString(24));
+            fs.source = Entry{};
+            fs.source.bytes = in.ConsumeRandomLengthString(16);
+            fs.source.ino = fs.nextIno++;
+            Meddle(in, fs, fileName);
+        }
+        fs.srcPath = "/src" + std::to_string(round) + "/" + fileName;
+        // Sparingly: every checksum of a file allocates and clears a 512 KiB buffer.
+        const bool crc = in.ConsumeIntegralInRange(0, 3) == 3;
+        window.set(MenuOption::Crc32, crc);
+        window.set(MenuOption::Genmitsu, in.ConsumeBool());
+        window.set(MenuOption::NumPosition, in.ConsumeBool());
+
+        CandidateWalk walk(window, fs, fs.srcPath, std::string(kDst));
+        for (bool taken = false;; taken = true) {
+            WalkOutcome outcome;
+            try {
+                if (taken) walk.skip();
+                outcome = walk.run();
+            } catch (const std::overflow_error&) {
+                break;  // no serial left for this name: the file stays where it is
+            }
+            const std::string& c = walk.candidate();
+            CheckCandidate(c);
+            Require(walk.target() == std::string(kDst) + c, "target outside the destination folder");
+            Require(outcome != WalkOutcome::Stopped, "stopped without a stop");
+            auto there = fs.dst.find(c);
+            if (outcome == WalkOutcome::Identical) {
+                Require(there != fs.dst.end() && there->second.type == fs::EntryType::File, "duplicate of nothing");
+                const Entry& e = there->second;
+                Require(e.bytes.size() == fs.source.bytes.size(), "duplicate of another size");
+                Require(!crc || Crc(e.bytes) == Crc(fs.source.bytes), "duplicate with another checksum");
+                Require(!(e.link && e.linkTo == fs.source.ino), "a link to the source taken for its duplicate");
+                break;
+            }
+            Require(there == fs.dst.end() || there->second.type == fs::EntryType::Folder, "a free name holds a file");
+            // The rename or copy refuses a taken name (a folder there, or a file that another
+            // program put there just now): the walk goes on from the next name.
+            if (there != fs.dst.end() || in.ConsumeBool()) {
+                if (there == fs.dst.end()) fs.dst[c] = Entry{fs::EntryType::File, false, in.ConsumeRandomLengthString(16), fs.nextIno++, 0};
+                continue;
+            }
+            fs.dst[c] = Entry{fs::EntryType::File, false, fs.source.bytes, fs.source.ino, 0};
+            break;
+        }
+    }
+    return 0;
+}
