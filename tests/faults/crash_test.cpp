@@ -3,6 +3,7 @@
 // nothing else is left but the copy step's temporaries, and the same command run again finishes.
 #include <dirent.h>
 #include <signal.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <regex>
 #include <thread>
@@ -168,6 +170,15 @@ protected:
 
 TEST_F(CrashTest, KilledMovesAcrossFileSystemsLoseNothingAndTheNextRunFinishes)
 {
+    // A container's /dev/shm may be small (64 MiB by default): the files and one big file's
+    // temporary have to fit there.
+    std::size_t need = 0, largest = 0;
+    for (const File& f : files) need += f.bytes.size(), largest = std::max(largest, f.bytes.size());
+    need += largest + 4 * kMiB;  // and the folders, each file's block rounding
+    struct statvfs shm {};
+    if (statvfs("/dev/shm", &shm) != 0) GTEST_SKIP() << "no /dev/shm: " << std::strerror(errno);
+    if (shm.f_bavail * shm.f_frsize < need)
+        GTEST_SKIP() << "/dev/shm has " << shm.f_bavail * shm.f_frsize / kMiB << " MiB free, the test needs " << need / kMiB;
     const bool twoFileSystems = HaveSecondFileSystem();
     if (!twoFileSystems) std::printf("/dev/shm and the temp folder are one file system: moves are renames, the copy step is not exercised\n");
     const unsigned kills = std::max(50u, FromEnv("SORVIN_CRASH_KILLS", 50));
