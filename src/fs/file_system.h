@@ -5,11 +5,14 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fs/errors.h"
@@ -41,6 +44,24 @@ public:
     virtual ~Reader() = default;
     // Reads up to n bytes; returns fewer only at the end of the file.
     virtual std::size_t read(void* buffer, std::size_t n) = 0;
+};
+
+// Bytes held in memory: a link's target text, or a test's file.
+class TextReader final : public Reader {
+public:
+    explicit TextReader(std::string text) : text_(std::move(text)) {}
+
+    std::size_t read(void* buffer, std::size_t n) override
+    {
+        const std::size_t count = std::min(n, text_.size() - pos_);
+        std::memcpy(buffer, text_.data() + pos_, count);
+        pos_ += count;
+        return count;
+    }
+
+private:
+    std::string text_;
+    std::size_t pos_ = 0;
 };
 
 // Called with (total bytes, bytes transferred) before the first chunk and after every chunk.

@@ -142,23 +142,6 @@ private:
     Path path_;
 };
 
-class TextReader final : public Reader {
-public:
-    explicit TextReader(std::string text) : text_(std::move(text)) {}
-
-    std::size_t read(void* buffer, std::size_t n) override
-    {
-        const std::size_t count = std::min(n, text_.size() - pos_);
-        std::memcpy(buffer, text_.data() + pos_, count);
-        pos_ += count;
-        return count;
-    }
-
-private:
-    std::string text_;
-    std::size_t pos_ = 0;
-};
-
 void SyncFolderOf(const Path& p)
 {
     const Path folder = p.has_parent_path() ? p.parent_path() : Path(".");

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -38,22 +37,6 @@ struct Entry {
     std::string bytes;  // a file's data, a link's target text
     ino_t ino = 0;
     ino_t linkTo = 0;   // what a link resolves to; 0 when it dangles
-};
-
-class MemoryReader final : public fs::Reader {
-public:
-    explicit MemoryReader(std::string bytes) : bytes_(std::move(bytes)) {}
-    std::size_t read(void* buffer, std::size_t n) override
-    {
-        n = std::min(n, bytes_.size() - pos_);
-        std::memcpy(buffer, bytes_.data() + pos_, n);
-        pos_ += n;
-        return n;
-    }
-
-private:
-    std::string bytes_;
-    std::size_t pos_ = 0;
 };
 
 // One source file and one destination folder, answering as posix_fs does: lstat-based, a link is
@@ -113,7 +96,7 @@ public:
     {
         const Entry& e = at(p);
         if (e.type == fs::EntryType::Folder) throw fs::FsError("open", EINVAL, p);
-        return std::make_unique<MemoryReader>(e.bytes);
+        return std::make_unique<fs::TextReader>(e.bytes);
     }
 
     fs::Listing list(const Path&) override { Unexpected(); }
