@@ -107,17 +107,12 @@ protected:
 
     std::string p(const std::string& rel) const { return (tree / rel).native(); }
 
-    static Outcome Finished(CliProcess& cli)
+    static Outcome Finished(const CliOutcome& o)
     {
-        const CliOutcome o = cli.finish();
         EXPECT_FALSE(o.timedOut);
         return {o.status, o.err, MaskTimes(o.out)};
     }
-    Outcome run(const Lines& args, const Lines& prefix = {})
-    {
-        CliProcess cli(args, tree.root(), prefix);
-        return Finished(cli);
-    }
+    Outcome run(const Lines& args, const Lines& prefix = {}) { return Finished(RunCli(args, tree.root(), prefix)); }
 
     // A failure that stopped the run: one message, and the log as given.
     static void ExpectStopped(const Outcome& o, const std::string& message, const std::string& log)
@@ -309,7 +304,7 @@ TEST_F(OsFaults, PathsThatVanishDuringTheRunStopItWithoutLoss)
     ASSERT_TRUE(PauseWhileCopying(copy, tree / "out")) << "the copy was not caught under way";
     stdfs::remove(tree / "in/gone.txt");
     copy.signal(SIGCONT);
-    ExpectStopped(Finished(copy), "sorvin: No such file or directory", "処理開始...T\n" + p("in/big.bin") + "…Copy-T…処理中止\n");
+    ExpectStopped(Finished(copy.finish()), "sorvin: No such file or directory", "処理開始...T\n" + p("in/big.bin") + "…Copy-T…処理中止\n");
     EXPECT_EQ(ListTree(tree / "out"), Lines {"big.bin"});
     EXPECT_EQ(Lost(before, ReadContents({tree / "in", tree / "out"})), Lines {p("in/gone.txt")});
 
@@ -332,7 +327,7 @@ TEST_F(OsFaults, PathsThatVanishDuringTheRunStopItWithoutLoss)
     ASSERT_TRUE(PauseWhileCopying(move, tree / "out2")) << "the copy was not caught under way";
     RemoveTree(tree / "out2");
     move.signal(SIGCONT);
-    ExpectStopped(Finished(move), "Pelkor: 移動が正常に終了しませんでした", "処理開始...T\n" + moving.native() + "…処理中止\n");
+    ExpectStopped(Finished(move.finish()), "Pelkor: 移動が正常に終了しませんでした", "処理開始...T\n" + moving.native() + "…処理中止\n");
     EXPECT_FALSE(stdfs::exists(tree / "out2"));
     ExpectKept(left, ReadContents({source}));
 }
