@@ -62,6 +62,21 @@ std::string ErrorText(int err)
     return std::generic_category().message(err);
 }
 
+// The file's seven lines in order: key=value, the option on when the line ends in its `on` value.
+struct FileLine {
+    bool Settings::*option;
+    const char *key, *on, *off;
+};
+constexpr FileLine kFileLines[] = {
+    {&Settings::numPositionBottom, "連番位置=", "BOTTOM", "TOP"},
+    {&Settings::crc32, "CRC32=", "ON", "OFF"},
+    {&Settings::genmitsu, "全同名ファイルのチェック=", "ON", "OFF"},
+    {&Settings::folderKeep, "フォルダ構造維持=", "ON", "OFF"},
+    {&Settings::copy, "動作モード=", "copy", "move"},
+    {&Settings::execButton, "実行ボタン=", "使う", "使わない"},
+    {&Settings::errMushi, "書き込みエラー以外無視=", "ON", "OFF"},
+};
+
 bool WriteAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
@@ -79,17 +94,8 @@ bool WriteAll(int fd, std::string_view bytes)
 
 std::string EncodeSettings(const Settings& s)
 {
-    const std::array<const char*, 7> lines = {
-        s.numPositionBottom ? "連番位置=BOTTOM" : "連番位置=TOP",
-        s.crc32 ? "CRC32=ON" : "CRC32=OFF",
-        s.genmitsu ? "全同名ファイルのチェック=ON" : "全同名ファイルのチェック=OFF",
-        s.folderKeep ? "フォルダ構造維持=ON" : "フォルダ構造維持=OFF",
-        s.copy ? "動作モード=copy" : "動作モード=move",
-        s.execButton ? "実行ボタン=使う" : "実行ボタン=使わない",
-        s.errMushi ? "書き込みエラー以外無視=ON" : "書き込みエラー以外無視=OFF",
-    };
     std::string text;
-    for (const char* line : lines) (text += line) += "\r\n";
+    for (const FileLine& line : kFileLines) text.append(line.key).append(s.*line.option ? line.on : line.off).append("\r\n");
     return Converter(kFileCharset, "UTF-8")(text, "?");
 }
 
@@ -99,31 +105,18 @@ Settings DecodeSettings(std::string_view bytes)
     const bool utf8 = DisplayText(bytes) == bytes;
     Converter fromFile("UTF-8", kFileCharset);
 
-    std::string line;  // keeps the last line read when the file runs out
-    auto readLine = [&] {
-        if (bytes.empty()) return;
-        std::size_t lf = bytes.find('\n');
-        std::string_view raw = bytes.substr(0, lf);
-        bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
-        if (raw.ends_with('\r')) raw.remove_suffix(1);
-        line = utf8 ? std::string(raw) : fromFile(raw, "\xEF\xBF\xBD");
-    };
-
     Settings s;
-    readLine();
-    s.numPositionBottom = line.ends_with("BOTTOM");
-    readLine();
-    s.crc32 = line.ends_with("ON");
-    readLine();
-    s.genmitsu = line.ends_with("ON");
-    readLine();
-    s.folderKeep = line.ends_with("ON");
-    readLine();
-    s.copy = line.ends_with("copy");
-    readLine();
-    s.execButton = line.ends_with("使う");
-    readLine();
-    s.errMushi = line.ends_with("ON");
+    std::string line;  // a line the file runs out before repeats the last one read
+    for (const FileLine& fileLine : kFileLines) {
+        if (!bytes.empty()) {
+            const std::size_t lf = bytes.find('\n');
+            std::string_view raw = bytes.substr(0, lf);
+            bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
+            if (raw.ends_with('\r')) raw.remove_suffix(1);
+            line = utf8 ? std::string(raw) : fromFile(raw, "\xEF\xBF\xBD");
+        }
+        s.*fileLine.option = line.ends_with(fileLine.on);
+    }
     return s;
 }
 
