@@ -4,7 +4,8 @@
 //   the candidate walk (a free name, a file that counts as the same one, or a stop);
 //   free: move (a rename on one file system, else the copy step and then the source's deletion)
 //         or copy (always the copy step); a name that was taken meanwhile resumes the walk;
-//   identical: delete the source (move) or leave it (copy);
+//   identical: delete the source (move: only once its bytes are known to be in the destination,
+//              and never when the name found is the source itself) or leave it (copy);
 //   one log line for the outcome.
 // A failed step is reported by its class; a write failure still lets the next step run, as the
 // user has been told and the run stops after this file.
@@ -144,7 +145,7 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
         return result;
     }
 
-    CandidateWalk walk(window_, fs_, src, dst);
+    CandidateWalk walk(window_, fs_, src, dst, move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
     for (bool taken = false;; taken = true) {
         WalkOutcome outcome;
         try {
@@ -162,7 +163,11 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
         if (outcome == WalkOutcome::Identical) {
             if (move) {
                 try {
-                    fs_.deleteFile(src);
+                    if (!fs_.deleteDuplicate(src, walk.target())) {
+                        // The name found was the source itself, spelled another way.
+                        writeLine(srcFolder + fileName, texts.sameFolder, true);
+                        return result;
+                    }
                 } catch (const std::exception& e) {
                     if (!failed(e)) return result;
                 }

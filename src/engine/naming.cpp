@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "checksum/compare.h"
 #include "checksum/crc32.h"
 #include "fs/names.h"
 #include "shared/state.h"
@@ -36,10 +37,11 @@ std::string SerialName(std::string_view base, std::string_view ext, int serial, 
     return name;
 }
 
-CandidateWalk::CandidateWalk(Window& window, fs::FileSystem& fs, std::string srcPath, std::string dstFolder)
+CandidateWalk::CandidateWalk(Window& window, fs::FileSystem& fs, std::string srcPath, std::string dstFolder,
+                             SameFileRule rule)
     : window_(window), fs_(fs), src_(std::move(srcPath)), dst_(std::move(dstFolder)),
       fileName_(fs::FileName(src_)), base_(fs::BaseName(fileName_)), ext_(fs::ExtensionName(fileName_)),
-      candidate_(fileName_), known_(RunPicture.folder(dst_))
+      candidate_(fileName_), rule_(rule), known_(RunPicture.folder(dst_))
 {
 }
 
@@ -79,23 +81,48 @@ void CandidateWalk::advance()
     ++renameCount_;
 }
 
+std::optional<WalkOutcome> CandidateWalk::sameChecksum()
+{
+    ProgressLabel = "Src-" + fileName_;
+    if (!srcCrc_) srcCrc_ = FileCRC32(window_, fs_, src_);
+    if (CancelFlag == 1) return WalkOutcome::Stopped;
+    ProgressLabel = "Dst-" + candidate_;
+    const std::string targetCrc = FileCRC32(window_, fs_, target());
+    if (CancelFlag == 1) return WalkOutcome::Stopped;
+    if (targetCrc == *srcCrc_) return WalkOutcome::Identical;
+    return std::nullopt;
+}
+
+std::optional<WalkOutcome> CandidateWalk::sameContent()
+{
+    // A second hard link of the source is the same file by definition. Whether the two names
+    // are one entry spelled twice is for the deletion to find out, which is the one step
+    // where it matters.
+    if (fs_.identity(src_, false) == fs_.identity(target(), false)) return WalkOutcome::Identical;
+    // Reading both files proves more than their checksums can, in a single pass over each.
+    ProgressLabel = "Dst-" + candidate_;
+    switch (CompareFiles(window_, fs_, src_, target(), *srcSize_)) {
+    case Comparison::Same: return WalkOutcome::Identical;
+    case Comparison::Stopped: return WalkOutcome::Stopped;
+    case Comparison::Different: return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 WalkOutcome CandidateWalk::run()
 {
     for (;;) {
         const int verdict = compareFileSize();
         if (verdict == 0) return WalkOutcome::Free;
-        if (verdict == 1) {
-            advance();
-            continue;
+        if (verdict == 2) {
+            if (rule_ == SameFileRule::Content) {
+                if (auto outcome = sameContent()) return *outcome;
+            } else if (!window_.checked(MenuOption::Crc32)) {
+                return WalkOutcome::Identical;
+            } else if (auto outcome = sameChecksum()) {
+                return *outcome;
+            }
         }
-        if (!window_.checked(MenuOption::Crc32)) return WalkOutcome::Identical;
-        ProgressLabel = "Src-" + fileName_;
-        if (!srcCrc_) srcCrc_ = FileCRC32(window_, fs_, src_);
-        if (CancelFlag == 1) return WalkOutcome::Stopped;
-        ProgressLabel = "Dst-" + candidate_;
-        const std::string targetCrc = FileCRC32(window_, fs_, target());
-        if (CancelFlag == 1) return WalkOutcome::Stopped;
-        if (targetCrc == *srcCrc_) return WalkOutcome::Identical;
         advance();
     }
 }

@@ -37,10 +37,21 @@ extern DestinationPicture RunPicture;  // reset with NameTable at the start of e
 
 enum class WalkOutcome { Free, Identical, Stopped };
 
+// What makes a name of the source's size hold the same file.
+enum class SameFileRule {
+    // The size, and with the CRC-32 option the checksum: enough for a copy, where a file wrongly
+    // taken for a duplicate is merely not copied.
+    SizeOrChecksum,
+    // The bytes themselves, for a move, which deletes the source: equal sizes and even equal
+    // checksums can hide different content. The same file reached through a second hard link
+    // needs no reading.
+    Content,
+};
+
 class CandidateWalk {
 public:
     // `dstFolder` ends in "/".
-    CandidateWalk(Window& window, fs::FileSystem& fs, std::string srcPath, std::string dstFolder);
+    CandidateWalk(Window& window, fs::FileSystem& fs, std::string srcPath, std::string dstFolder, SameFileRule rule);
 
     // Walks on from the current candidate. File-system failures are thrown.
     WalkOutcome run();
@@ -55,10 +66,13 @@ private:
     int compareFileSize();  // 0 nothing there, 1 another size, 2 the same size
     void advance();
     bool pointsAtSource(const std::string& target);
+    std::optional<WalkOutcome> sameChecksum();  // nothing when the checksums differ
+    std::optional<WalkOutcome> sameContent();   // nothing when the bytes differ
 
     Window& window_;
     fs::FileSystem& fs_;
     std::string src_, dst_, fileName_, base_, ext_, candidate_;
+    SameFileRule rule_;
     DestinationPicture::Sizes& known_;
     int renameCount_ = 0;
     std::optional<std::uint64_t> srcSize_;

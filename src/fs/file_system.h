@@ -69,7 +69,11 @@ using CopyProgress = std::function<void(std::uint64_t total, std::uint64_t trans
 
 enum class Durability {
     Normal,  // like cp: the kernel writes the data back when it likes
-    Synced,  // fsync'ed before the copy counts as done: the caller is about to delete the source
+    // The caller is about to delete the source: the copy counts as done only once it is on the
+    // disk and the source is known not to have changed under it. A source another program holds
+    // open for writing (where the kernel tells) or one that changed while it was copied fails
+    // with EBUSY, and nothing is left of the copy.
+    Synced,
 };
 
 class FileSystem {
@@ -88,6 +92,10 @@ public:
     // Never replaces: fails with EEXIST when `to` exists, EXDEV across file systems.
     virtual void renameNoReplace(const Path& from, const Path& to) = 0;
     virtual void deleteFile(const Path& p) = 0;
+    // Deletes `file`, whose bytes `keep` was found to hold. False, with nothing deleted, when the
+    // two names turn out to be one entry: a second spelling of one name on a file system that
+    // ignores letter case, where identities cannot always tell.
+    virtual bool deleteDuplicate(const Path& file, const Path& keep) = 0;
     virtual std::unique_ptr<Reader> openRead(const Path& p) = 0;
 
     // The copy step. `to` must not exist; the data goes to a hidden temporary name in the target's

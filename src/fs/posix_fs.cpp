@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -190,12 +191,11 @@ private:
     const Path& from_;
 };
 
-// ".<name>.sorvin-XXXXXX.part", kept within NAME_MAX by shortening <name> on a UTF-8 boundary.
-Path TempPathFor(const Path& to)
+// ".<name>.sorvin-XXXXXX<end>", kept within NAME_MAX by shortening <name> on a UTF-8 boundary.
+Path TempPathFor(const Path& to, std::string_view kEnd = ".part")
 {
     static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static constexpr std::string_view kMiddle = ".sorvin-";
-    static constexpr std::string_view kEnd = ".part";
     thread_local std::mt19937 random{std::random_device{}()};
 
     std::string name = to.filename().native();
@@ -293,6 +293,32 @@ void KeepAttributes(int fd, const struct stat& st, const Path& to)
     if (::fchmod(fd, st.st_mode & 07777) != 0 && !tolerated(errno)) Fail("chmod", to);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(fd, times) != 0 && !tolerated(errno)) Fail("utimens", to);
+}
+
+// A program that still writes to the source (a download, a recorder) would go on writing into a
+// file without a name once the source is deleted. A read lease is refused exactly while some
+// process has the file open for writing; where no lease can be had for another reason (not the
+// file's owner, a file system without leases), the check after the copy still holds.
+void RefuseIfOpenForWriting(int fd, const Path& from)
+{
+    // Should a writer open the file while the lease is held, the kernel signals the holder: a
+    // signal whose default is to be ignored keeps that from ending the program.
+    ::fcntl(fd, F_SETSIG, SIGURG);
+    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+        return;
+    }
+    if (errno == EAGAIN) Fail("lease", from, EBUSY);
+}
+
+// Seen through the open file, so a replaced name cannot hide a change.
+void RefuseIfChanged(int fd, const struct stat& before, const Path& from)
+{
+    struct stat after;
+    if (::fstat(fd, &after) != 0) Fail("fstat", from);
+    auto same = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+    if (after.st_size != before.st_size || !same(after.st_mtim, before.st_mtim) || !same(after.st_ctim, before.st_ctim))
+        Fail("copy", from, EBUSY);
 }
 
 void CopyLink(const Path& from, const Path& to, const struct stat& st, const CopyProgress& progress,
@@ -413,6 +439,42 @@ void PosixFs::deleteFile(const Path& p)
     if (::unlink(p.c_str()) != 0) Fail("unlink", p);
 }
 
+bool PosixFs::deleteDuplicate(const Path& file, const Path& keep)
+{
+    struct stat fileSt, keepSt;
+    if (::lstat(file.c_str(), &fileSt) != 0) Fail("lstat", file);
+    if (::lstat(keep.c_str(), &keepSt) != 0) Fail("lstat", keep);
+    if (fileSt.st_dev != keepSt.st_dev) {
+        deleteFile(file);
+        return true;
+    }
+    // On one file system the two names may be one entry: on a file system that ignores letter
+    // case, a.jpg and A.JPG are the same file, and some servers even give each spelling its own
+    // inode number. Moving the file aside shows it: if `keep` goes with it, it was the file
+    // itself, and it goes back.
+    Path aside;
+    for (int attempt = 0;; ++attempt) {
+        aside = TempPathFor(file, ".dup");
+        try {
+            renameNoReplace(file, aside);
+            break;
+        } catch (const FsError& e) {
+            if (e.error() != EEXIST || attempt == 100) throw FsError(e.call(), e.error(), file);
+        }
+    }
+    struct stat st;
+    if (StatIfPresent(keep, st, false)) {
+        deleteFile(aside);
+        return true;
+    }
+    try {
+        renameNoReplace(aside, file);
+    } catch (const FsError& e) {
+        throw FsError(e.call(), e.error(), file);
+    }
+    return false;
+}
+
 std::unique_ptr<Reader> PosixFs::openRead(const Path& p)
 {
     // A link is gathered as a link, so its content is the text it points with.
@@ -435,6 +497,7 @@ void PosixFs::copyFile(const Path& from, const Path& to, const CopyProgress& pro
     if (StatIfPresent(to, existing, false)) Fail("copy", to, EEXIST);
 
     Fd in = OpenRegularForReading(from, st);
+    if (durability == Durability::Synced) RefuseIfOpenForWriting(in.get(), from);
     Path temp;
     Fd out;
     for (int attempt = 0; out.get() < 0; ++attempt) {
@@ -446,6 +509,7 @@ void PosixFs::copyFile(const Path& from, const Path& to, const CopyProgress& pro
 
     Reporter report(static_cast<std::uint64_t>(st.st_size), progress, cancel, from);
     CopyData(in.get(), out.get(), static_cast<std::uint64_t>(st.st_size), report, from, to);
+    if (durability == Durability::Synced) RefuseIfChanged(in.get(), st, from);
     KeepAttributes(out.get(), st, to);
     if (durability == Durability::Synced && ::fsync(out.get()) != 0) Fail("fsync", to);
     if (out.close() != 0) Fail("close", to);

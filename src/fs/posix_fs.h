@@ -18,6 +18,7 @@ public:
     void removeEmptyFolder(const Path& p) override;
     void renameNoReplace(const Path& from, const Path& to) override;
     void deleteFile(const Path& p) override;
+    bool deleteDuplicate(const Path& file, const Path& keep) override;
     std::unique_ptr<Reader> openRead(const Path& p) override;
     void copyFile(const Path& from, const Path& to, const CopyProgress& progress,
                   const volatile std::int32_t* cancel, Durability durability) override;

@@ -2,8 +2,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 
+#include "checksum/crc32.h"
 #include "shared/state.h"
+#include "shared/text.h"
 #include "support/gather_fixture.h"
 
 namespace sorvin::test {
@@ -37,18 +40,57 @@ TEST_F(FileMoveTest, MovesUnderThePlainNameOrASerialNameAndLogsTheSourceFolder)
     EXPECT_EQ(CancelFlag, 0);
 }
 
-TEST_F(FileMoveTest, SameNameAndSizeIsADuplicateTheSourceIsDeletedAndTheLineCarriesTheTimeOnlyInTheLog)
+TEST_F(FileMoveTest, ADuplicateIsDeletedOnlyWhenItsBytesAreInTheDestination)
 {
-    tree.write("in/a.txt", "12345");
-    tree.write("out/a.txt", "abcde");
+    tree.write("out/a.txt", "hello");
+    tree.write("in/x/a.txt", "world");  // the same size, other bytes: gathered beside it
+    tree.write("in/y/a.txt", "hello");
+    engine.FileMove2(in("x/a.txt"), dst());
+    EXPECT_EQ(window.pane(), in("x/a_000.txt") + "…Rename後Move-" + TimeText());
+    std::string result = engine.FileMove2(in("y/a.txt"), dst());
+    EXPECT_EQ(result, "\r\n" + in("y/a.txt") + "…Delete");  // the time only in the log
+    EXPECT_EQ(logLines(), (Lines {in("x/a_000.txt") + "…Rename後Move-T", in("y/a.txt") + "…Delete-T"}));
+    EXPECT_EQ(ReadFile(tree / "out/a.txt"), "hello");
+    EXPECT_EQ(ReadFile(tree / "out/a_000.txt"), "world");
 
-    std::string result = engine.FileMove2(in("a.txt"), dst());
+    // The compare shows its progress and takes the stop button like a checksum does.
+    tree.write("out/big.bin", Bytes(3 << 20));
+    tree.write("in/big.bin", Bytes(3 << 20));
+    window.yields = 0;
+    stopAtYield(2);  // the operation's own yield, then the compare's first 1 MiB
+    engine.FileMove2(in("big.bin"), dst());
+    EXPECT_EQ(window.caption(), "Dst-big.bin 33% Compare Checking1048576");
+    EXPECT_TRUE(stdfs::exists(in("big.bin")));
+    EXPECT_EQ(logLines().back(), "");  // only the stop button's line end: no outcome line
+    CancelFlag = 0;
 
-    EXPECT_EQ(result, "\r\n" + in("a.txt") + "…Delete");
-    EXPECT_EQ(window.pane(), in("a.txt") + "…Delete");
-    EXPECT_EQ(logLines(), (Lines {in("a.txt") + "…Delete-T"}));
-    EXPECT_FALSE(stdfs::exists(in("a.txt")));
-    EXPECT_EQ(ReadFile(tree / "out/a.txt"), "abcde");
+    // Two files built to share a CRC-32: the checksum option never lets a move delete on it.
+    window.set(MenuOption::Crc32);
+    std::string first = Bytes(4096), second = first;
+    const unsigned char generator[] = {0x41, 0x06, 0x71, 0xDB, 0x01};
+    for (std::size_t i = 0; i < sizeof generator; ++i) second[100 + i] = static_cast<char>(second[100 + i] ^ generator[i]);
+    ASSERT_EQ(Crc32Update(0, first.data(), first.size()), Crc32Update(0, second.data(), second.size()));
+    tree.write("out/b.bin", first);
+    tree.write("in/b.bin", second);
+    engine.FileMove2(in("b.bin"), dst());
+    EXPECT_EQ(ReadFile(tree / "out/b.bin"), first);
+    EXPECT_EQ(ReadFile(tree / "out/b_000.bin"), second);
+
+    // A read that fails during the compare: reported like any failure of the walk, nothing
+    // deleted; with other errors ignored the file stays and the operation ends quietly.
+    tree.write("in/z/b.bin", first);
+    fs.failOn(Call::Read, EIO, EndsWith("out/b.bin"));
+    engine.FileMove2(in("z/b.bin"), dst());
+    EXPECT_EQ(window.messageTexts(), (Lines {"Input/output error"}));
+    EXPECT_EQ(logLines().back(), in("z/b.bin"));
+    CancelFlag = 0;
+    window.set(MenuOption::ErrMushi);
+    fs.failOn(Call::Read, EIO, EndsWith("in/z/b.bin"));
+    engine.FileMove2(in("z/b.bin"), dst());
+    EXPECT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(ReadFile(in("z/b.bin")), first);
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"a.txt", "a_000.txt", "b.bin", "b_000.bin", "big.bin"}));
+    EXPECT_EQ(CancelFlag, 0);
 }
 
 TEST_F(FileMoveTest, SerialsContinueFromTheRunsCountUnlessEveryNameIsChecked)
@@ -101,19 +143,6 @@ TEST_F(FileMoveTest, AHardLinkElsewhereIsATrueDuplicateButALinkBackToTheSourceIs
     engine.FileMove2(in("b.txt"), dst());
     EXPECT_EQ(ReadFile(tree / "out/b_000.txt"), std::string(in("b.txt").size(), 'b'));
     EXPECT_TRUE(stdfs::is_symlink(tree / "out/b.txt"));
-}
-
-TEST_F(FileMoveTest, WithCrc32EqualSizesAreComparedByContent)
-{
-    window.set(MenuOption::Crc32);
-    tree.write("out/a.txt", "AAAA");
-    tree.write("in/x/a.txt", "BBBB");
-    tree.write("in/y/a.txt", "AAAA");
-    engine.FileMove2(in("x/a.txt"), dst());
-    engine.FileMove2(in("y/a.txt"), dst());
-    EXPECT_EQ(logLines(), (Lines {in("x/a_000.txt") + "…Rename後Move-T", in("y/a.txt") + "…Delete-T"}));
-    EXPECT_EQ(ProgressLabel, "Dst-a.txt");
-    EXPECT_EQ(ReadFile(tree / "out/a_000.txt"), "BBBB");
 }
 
 TEST_F(FileMoveTest, AStopAlreadyAskedForTouchesNothing)
@@ -257,6 +286,33 @@ TEST_F(FileMoveTest, AcrossFileSystemsTheSourceGoesOnlyAfterItsCopy)
     EXPECT_EQ(ReadFile(in("c.bin")), "ccc");
     const Lines lines = logLines();
     EXPECT_EQ(Lines(lines.end() - 2, lines.end()), (Lines {in("c.bin"), in("c.bin") + "…Move-T"}));
+
+    // A file another program still writes: what it appends during the copy, or anything at all
+    // while it holds the file open for writing, must not go into a file without a name.
+    const std::string growing = in("growing.bin");
+    tree.write("in/growing.bin", content);
+    window.onYield = [&](int n) {
+        if (n != 3) return;  // the copy has begun
+        std::ofstream(growing, std::ios::app) << "appended";
+    };
+    const auto notMoved = [&](const std::string& path, const std::string& expected) {
+        CancelFlag = 0;
+        window.messages.clear();
+        window.yields = 0;
+        engine.FileMove2(path, shm.folder(""));
+        EXPECT_EQ(window.messageTexts(), (Lines {"移動が正常に終了しませんでした"}));
+        EXPECT_EQ(ReadFile(path), expected);
+        EXPECT_FALSE(stdfs::exists(shm / stdfs::path(path).filename()));
+        EXPECT_EQ(ListTree(shm.root()), (Lines {"big.bin", "c.bin"}));  // no temporary left
+    };
+    notMoved(growing, content + "appended");
+    window.onYield = nullptr;
+    {
+        std::ofstream writer(in("open.bin"));
+        writer << "still being written";
+        writer.flush();
+        notMoved(in("open.bin"), "still being written");
+    }
 }
 
 TEST_F(FileCopyTest, CopiesKeepTheSourceItsBitsAndTimeAndShowProgress)

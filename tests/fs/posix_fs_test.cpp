@@ -121,6 +121,21 @@ TEST_F(PosixFsTest, RenameNeverReplacesAFileOrAnEmptyFolder)
     }
 }
 
+TEST_F(PosixFsTest, ADuplicateIsDeletedUnlessItIsTheKeptFileItself)
+{
+    const Path a = tree.write("d/a", "A");
+    ASSERT_EQ(link(a.c_str(), (tree / "e").c_str()), 0);
+    // One entry under two spellings: moving it aside takes the kept name with it.
+    EXPECT_FALSE(fs.deleteDuplicate(a, tree / "d/./a"));
+    EXPECT_EQ(ReadFile(a), "A");
+    EXPECT_EQ(test::ListTree(tree / "d"), (std::vector<std::string> {"a"}));
+    // A second hard link is another name of the same bytes.
+    EXPECT_TRUE(fs.deleteDuplicate(a, tree / "e"));
+    EXPECT_FALSE(fs.fileExists(a));
+    EXPECT_EQ(ReadFile(tree / "e"), "A");
+    EXPECT_TRUE(test::ListTree(tree / "d").empty());
+}
+
 TEST_F(PosixFsTest, ReaderGivesBytesOrLinkTextAndRefusesFifos)
 {
     const std::string data = test::Bytes((3u << 20) + 7);

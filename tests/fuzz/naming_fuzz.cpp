@@ -105,6 +105,7 @@ public:
     void removeEmptyFolder(const Path&) override { Unexpected(); }
     void renameNoReplace(const Path&, const Path&) override { Unexpected(); }
     void deleteFile(const Path&) override { Unexpected(); }
+    bool deleteDuplicate(const Path&, const Path&) override { Unexpected(); }
     void copyFile(const Path&, const Path&, const fs::CopyProgress&, const volatile std::int32_t*, fs::Durability) override
     {
         Unexpected();
@@ -213,8 +214,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         window.set(MenuOption::Crc32, crc);
         window.set(MenuOption::Genmitsu, in.ConsumeBool());
         window.set(MenuOption::NumPosition, in.ConsumeBool());
+        const bool move = in.ConsumeBool();
 
-        CandidateWalk walk(window, fs, fs.srcPath, std::string(kDst));
+        CandidateWalk walk(window, fs, fs.srcPath, std::string(kDst), move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
         for (bool taken = false;; taken = true) {
             WalkOutcome outcome;
             try {
@@ -232,7 +234,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 Require(there != fs.dst.end() && there->second.type == fs::EntryType::File, "duplicate of nothing");
                 const Entry& e = there->second;
                 Require(e.bytes.size() == fs.source.bytes.size(), "duplicate of another size");
-                Require(!crc || Crc(e.bytes) == Crc(fs.source.bytes), "duplicate with another checksum");
+                Require(move || !crc || Crc(e.bytes) == Crc(fs.source.bytes), "duplicate with another checksum");
+                Require(!move || e.bytes == fs.source.bytes, "a move's duplicate with other bytes");
                 Require(!(e.link && e.linkTo == fs.source.ino), "a link to the source taken for its duplicate");
                 break;
             }

@@ -14,7 +14,7 @@ class FaultInjectingFs final : public fs::FileSystem {
 public:
     enum class Call {
         FileExists, FolderExists, EntryType, FileSize, Identity, List, FolderIsEmpty,
-        CreateFolder, RemoveEmptyFolder, RenameNoReplace, DeleteFile, OpenRead, Read, CopyFile,
+        CreateFolder, RemoveEmptyFolder, RenameNoReplace, DeleteFile, DeleteDuplicate, OpenRead, Read, CopyFile,
         Count_
     };
     using Match = std::function<bool(const fs::Path&)>;
@@ -39,6 +39,11 @@ public:
     void createFolder(const fs::Path& p) override { enter(Call::CreateFolder, p); inner_.createFolder(p); }
     void removeEmptyFolder(const fs::Path& p) override { enter(Call::RemoveEmptyFolder, p); inner_.removeEmptyFolder(p); }
     void deleteFile(const fs::Path& p) override { enter(Call::DeleteFile, p); inner_.deleteFile(p); }
+    bool deleteDuplicate(const fs::Path& file, const fs::Path& keep) override
+    {
+        enter(Call::DeleteDuplicate, file, keep);
+        return inner_.deleteDuplicate(file, keep);
+    }
     void renameNoReplace(const fs::Path& from, const fs::Path& to) override
     {
         enter(Call::RenameNoReplace, from, to);
