@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -25,6 +26,22 @@
 namespace sorvin::window {
 
 namespace {
+
+// A focused button pressed with Enter or Return acts as with Space, as people expect of buttons.
+class PushButton final : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            animateClick();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
+};
 
 // Positions and sizes are kept in twips, 15 to a pixel at 96 dpi.
 int Px(int twips) { return qRound(twips / 15.0); }
@@ -120,13 +137,13 @@ void FrmSorvin::buildControls()
     rtfSorvinfile->setTabChangesFocus(true);
     rtfSorvinfile->onDrop([this](const auto& paths) { sourcesDropped(paths); });
 
-    cmdEXEC = new QPushButton(QStringLiteral("実行"), this);
+    cmdEXEC = new PushButton(QStringLiteral("実行"), this);
     cmdEXEC->setObjectName(QStringLiteral("cmdEXEC"));
     cmdEXEC->setGeometry(TwipsRect(240, 3000, 615, 375));
     cmdEXEC->setEnabled(false);
     connect(cmdEXEC, &QPushButton::clicked, this, [this] { execClicked(); });
 
-    cmdCancel = new QPushButton(QStringLiteral("中止"), this);
+    cmdCancel = new PushButton(QStringLiteral("中止"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setGeometry(TwipsRect(960, 3000, 615, 375));
     cmdCancel->setEnabled(false);

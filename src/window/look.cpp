@@ -1,6 +1,8 @@
 #include "window/look.h"
 
 #include <QFontInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
@@ -24,6 +26,15 @@ QFont JapaneseGothic(qreal pointSize)
     font.setPointSizeF(pointSize);
     font.setWeight(QFont::Normal);
     return font;
+}
+
+void LoadJapaneseTranslation(QCoreApplication& app)
+{
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
 }
 
 QIcon ProgramIcon()

@@ -1,6 +1,7 @@
-// The window's font and icon.
+// The window's font, icon and language.
 #pragma once
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
@@ -9,6 +10,10 @@ namespace sorvin::window {
 
 // "ＭＳ Ｐゴシック" where it is installed, otherwise a Japanese Gothic that is.
 QFont JapaneseGothic(qreal pointSize);
+
+// Qt's own words (text boxes' context menus, message box buttons) in Japanese, whatever the
+// locale, like everything else the window says. Quietly English where the translation is missing.
+void LoadJapaneseTranslation(QCoreApplication& app);
 
 // The program's own 32 x 32 icon: loose sheets falling into one folder.
 QIcon ProgramIcon();

@@ -11,6 +11,7 @@ int main(int argc, char* argv[])
     std::setlocale(LC_ALL, "");  // the time texts follow the user's locale
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sorvin"));
+    sorvin::window::LoadJapaneseTranslation(app);
     QApplication::setFont(sorvin::window::JapaneseGothic(9));
     QApplication::setWindowIcon(sorvin::window::ProgramIcon());
 

@@ -1,6 +1,7 @@
 // The window's resize rule, its option menu and its log pane.
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
@@ -46,6 +47,10 @@ TEST_F(WindowLayoutTest, ControlsFollowTheSizeButNotBelowTheMinimumNorWhileMinim
 TEST_F(WindowLayoutTest, TheOptionMenuOpensOnTheSurfaceAloneAndEachItemSetsItsOwnOption)
 {
     open();
+    // Qt's own menus speak Japanese too.
+    std::unique_ptr<QMenu> edit(child<QPlainTextEdit>("txtPath")->createStandardContextMenu());
+    EXPECT_TRUE(edit->actions().first()->text().startsWith(QStringLiteral("元に戻す"))) << edit->actions().first()->text().toStdString();
+
     QMenu* menu = child<QMenu>("mnuPopup");
     QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_FALSE(menu->isVisible());

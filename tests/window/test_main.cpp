@@ -5,12 +5,15 @@
 
 #include <clocale>
 
+#include "window/look.h"
+
 int main(int argc, char* argv[])
 {
     // CI has no display; ctest sets this too, but a hand-run binary should not need it.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     std::setlocale(LC_ALL, "");
     QApplication app(argc, argv);
+    sorvin::window::LoadJapaneseTranslation(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
