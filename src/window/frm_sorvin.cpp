@@ -50,9 +50,9 @@ QRect TwipsRect(int left, int top, int width, int height)
     return QRect(Px(left), Px(top), Px(width), Px(height));
 }
 
-// The resize rule works on the outer size of a window with a sizable border and a caption, which
-// on Windows add this much to the client area. Taking them as fixed keeps the layout the same
-// under every window manager, and with none.
+// The resize rule works on the outer size of the window: the client area plus a fixed allowance
+// for a sizable border and a caption. Taking that allowance as fixed rather than asking the
+// window manager keeps the layout the same under every window manager, and with none.
 constexpr int kBorderWidth = 120;
 constexpr int kBorderHeight = 410;
 constexpr int kMinOuterWidth = 4320;

@@ -18,9 +18,9 @@ void LoadJapaneseTranslation(QCoreApplication& app);
 // The program's own 32 x 32 icon: loose sheets falling into one folder.
 QIcon ProgramIcon();
 
-// A label whose lines are one em apart, as in the Windows Gothic fonts the window's
-// layout was measured with; the Gothic fonts on Linux space their lines half as much again, which
-// would push a second line under the control below.
+// A label whose lines are one em apart, as the window's layout assumes; the Gothic fonts found on
+// Linux space their lines half as much again, which would push a second line under the control
+// below.
 class TightLabel : public QLabel {
 public:
     using QLabel::QLabel;

@@ -19,7 +19,7 @@ namespace sorvin::window {
 
 namespace {
 
-// Code page 932 rather than plain Shift_JIS: it is what Japanese Windows writes.
+// Code page 932 rather than plain Shift_JIS: it is the Shift_JIS that Japanese text editors write.
 constexpr const char* kFileCharset = "CP932";
 
 class Converter {
@@ -140,8 +140,8 @@ std::optional<std::string> SaveSettings(const std::filesystem::path& file, const
     const std::string name = file.native();
     struct stat old {};
     const bool exists = ::stat(name.c_str(), &old) == 0;
-    // A read-only file refuses the save as the Windows read-only attribute would, even for root,
-    // who could otherwise replace it.
+    // A file without write permission refuses the save even for root, who could otherwise
+    // replace it: the user made it read-only to keep its options.
     if (exists && S_ISREG(old.st_mode) &&
         ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(name.c_str(), W_OK) != 0))
         return ErrorText(EACCES);

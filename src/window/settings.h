@@ -1,6 +1,6 @@
 // sorvin.ini: the seven options kept between program runs, as seven lines of Shift_JIS text with
-// CR LF ends in the current working directory. The original Windows program reads and writes the
-// same bytes, so a file can go either way.
+// CR LF ends in the current working directory. The bytes are fixed: a file written by any version
+// of sorvin reads back the same in every other.
 #pragma once
 
 #include <filesystem>
