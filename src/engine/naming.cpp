@@ -81,6 +81,15 @@ void CandidateWalk::advance()
     ++renameCount_;
 }
 
+bool CandidateWalk::isLink(const std::string& path)
+{
+    try {
+        return fs_.identity(path, false) != fs_.identity(path, true);
+    } catch (const fs::FsError&) {
+        return true;  // only a link can lead nowhere
+    }
+}
+
 std::optional<WalkOutcome> CandidateWalk::sameChecksum()
 {
     ProgressLabel = "Src-" + fileName_;
@@ -99,6 +108,8 @@ std::optional<WalkOutcome> CandidateWalk::sameContent()
     // are one entry spelled twice is for the deletion to find out, which is the one step
     // where it matters.
     if (fs_.identity(src_, false) == fs_.identity(target(), false)) return WalkOutcome::Identical;
+    // A link is read as the text it points with: a file holding that text is not its duplicate.
+    if (isLink(src_) != isLink(target())) return std::nullopt;
     // Reading both files proves more than their checksums can, in a single pass over each.
     ProgressLabel = "Dst-" + candidate_;
     switch (CompareFiles(window_, fs_, src_, target(), *srcSize_)) {

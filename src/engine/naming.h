@@ -66,6 +66,7 @@ private:
     int compareFileSize();  // 0 nothing there, 1 another size, 2 the same size
     void advance();
     bool pointsAtSource(const std::string& target);
+    bool isLink(const std::string& path);
     std::optional<WalkOutcome> sameChecksum();  // nothing when the checksums differ
     std::optional<WalkOutcome> sameContent();   // nothing when the bytes differ
 

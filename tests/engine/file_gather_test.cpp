@@ -137,12 +137,17 @@ TEST_F(FileMoveTest, AHardLinkElsewhereIsATrueDuplicateButALinkBackToTheSourceIs
     EXPECT_FALSE(stdfs::exists(in("a.txt")));
     EXPECT_EQ(ReadFile(tree / "out/a.txt"), "data");
 
-    // A link whose own size happens to equal the file's: deleting the file would lose its data.
+    // A link whose own size happens to equal the file's, even one whose text is the file's
+    // content: deleting the file would lose its data.
     tree.write("in/b.txt", std::string(in("b.txt").size(), 'b'));
     stdfs::create_symlink(in("b.txt"), tree / "out/b.txt");
     engine.FileMove2(in("b.txt"), dst());
     EXPECT_EQ(ReadFile(tree / "out/b_000.txt"), std::string(in("b.txt").size(), 'b'));
     EXPECT_TRUE(stdfs::is_symlink(tree / "out/b.txt"));
+    tree.write("in/c.txt", "/nowhere");
+    stdfs::create_symlink("/nowhere", tree / "out/c.txt");
+    engine.FileMove2(in("c.txt"), dst());
+    EXPECT_EQ(ReadFile(tree / "out/c_000.txt"), "/nowhere");
 }
 
 TEST_F(FileMoveTest, AStopAlreadyAskedForTouchesNothing)
