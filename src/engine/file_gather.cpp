@@ -140,7 +140,10 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
 
     // The same folder reached through a link, "..", or another letter case is still the same:
     // gathering a file onto itself would take it for its own duplicate.
-    if (srcFolder == dst || (srcFolderId && dstId && *srcFolderId == *dstId)) {
+    const bool sameFolder = srcFolder == dst ||
+        (srcFolderId && dstId &&
+         (*srcFolderId == *dstId || (srcFolderId->dev == dstId->dev && fs_.sameFolderOtherSpelling(srcFolder, dst))));
+    if (sameFolder) {
         writeLine(srcFolder + fileName, texts.sameFolder, true);
         return result;
     }

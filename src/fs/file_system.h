@@ -85,6 +85,10 @@ public:
     virtual EntryType entryType(const Path& p) = 0;  // lstat; None when nothing is there
     virtual std::uint64_t fileSize(const Path& p) = 0;        // lstat: a link's own size
     virtual Identity identity(const Path& p, bool followLinks) = 0;
+    // Whether two folders of one file system whose identities differ are one folder all the same:
+    // a FUSE server may give each letter-case spelling of a name an inode number of its own. Only
+    // FUSE is asked (a file made in `b` is looked for in `a`); elsewhere an identity is the folder's.
+    virtual bool sameFolderOtherSpelling(const Path& a, const Path& b) = 0;
     virtual Listing list(const Path& folder) = 0;
     virtual bool folderIsEmpty(const Path& folder) = 0;
     virtual void createFolder(const Path& p) = 0;         // fails when anything is there

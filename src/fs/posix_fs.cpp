@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -286,10 +287,11 @@ void CopyData(int in, int out, std::uint64_t total, Reporter& report, const Path
     }
 }
 
-// A file system that cannot store modes or times (FAT) still gets the data.
+// A file system that cannot store modes or times (FAT; fusefat has no chmod at all) still gets
+// the data.
 void KeepAttributes(int fd, const struct stat& st, const Path& to)
 {
-    auto tolerated = [](int err) { return err == EPERM || err == EOPNOTSUPP; };
+    auto tolerated = [](int err) { return err == EPERM || err == EOPNOTSUPP || err == ENOSYS; };
     if (::fchmod(fd, st.st_mode & 07777) != 0 && !tolerated(errno)) Fail("chmod", to);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(fd, times) != 0 && !tolerated(errno)) Fail("utimens", to);
@@ -371,6 +373,22 @@ Identity PosixFs::identity(const Path& p, bool followLinks)
     return {st.st_dev, st.st_ino};
 }
 
+bool PosixFs::sameFolderOtherSpelling(const Path& a, const Path& b)
+{
+    constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
+    struct statfs sf;
+    if (::statfs(b.c_str(), &sf) != 0 || sf.f_type != kFuseMagic) return false;
+    // A folder that cannot be written to receives nothing, so its answer does not matter.
+    const Path probe = TempPathFor(b / "probe");
+    Fd fd(::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0) return false;
+    fd.close();
+    struct stat st;
+    const bool seen = ::lstat((a / probe.filename()).c_str(), &st) == 0;
+    ::unlink(probe.c_str());
+    return seen;
+}
+
 Listing PosixFs::list(const Path& folder)
 {
     DirHandle dir = OpenDir(folder);
@@ -417,20 +435,68 @@ void PosixFs::removeEmptyFolder(const Path& p)
 
 void PosixFs::renameNoReplace(const Path& from, const Path& to)
 {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
-    const int err = errno;
-    if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP) Fail("rename", err == EEXIST ? to : from, err);
-
-    // The file system lacks the flag. link(2) never replaces either; a folder cannot be linked,
-    // and a plain rename could replace an empty folder, so folders are refused.
+    // Where the first way works (ext4, xfs, tmpfs, ...) it is the one system call made.
     struct stat st;
-    if (::lstat(from.c_str(), &st) != 0) Fail("lstat", from);
-    if (S_ISDIR(st.st_mode)) Fail("rename", from, err);
-    if (::link(from.c_str(), to.c_str()) != 0) Fail("link", errno == EEXIST ? to : from);
-    if (::unlink(from.c_str()) != 0) {
-        const int unlinkErr = errno;
+    bool looked = false;
+    auto look = [&] {
+        if (!looked && ::lstat(from.c_str(), &st) != 0) Fail("lstat", from);
+        looked = true;
+    };
+    Placement way = first_;
+    if (!refused_.empty()) {
+        look();
+        if (const auto known = refused_.find(st.st_dev); known != refused_.end()) way = std::max(way, known->second);
+    }
+
+    if (way == Placement::Exclusive) {
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+        const int err = errno;
+        if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP) Fail("rename", err == EEXIST ? to : from, err);
+        way = Placement::Link;
+    }
+    look();
+    // A folder can neither be linked nor stand in for a claimed file name.
+    if (S_ISDIR(st.st_mode)) Fail("rename", from, EINVAL);
+    Placement& known = refused_[st.st_dev];
+    known = std::max(known, way);
+
+    if (way == Placement::Link) {
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            if (::unlink(from.c_str()) != 0) {
+                const int unlinkErr = errno;
+                ::unlink(to.c_str());
+                Fail("unlink", from, unlinkErr);
+            }
+            return;
+        }
+        const int err = errno;
+        if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS) Fail("link", err == EEXIST ? to : from, err);
+        known = Placement::Placeholder;
+    }
+
+    // The kernel refuses O_EXCL whatever holds the name, so the claim replaces nothing; the file
+    // then replaces only the claim, which is ours. One race remains that no way can close on such
+    // a file system: another program deleting the claim and putting its own file there between
+    // the two steps. A crash between them leaves the empty claim, never a partial file.
+    Fd claim(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (claim.get() < 0) Fail("open", to);
+    struct stat ours;
+    if (::fstat(claim.get(), &ours) != 0) {
+        const int err = errno;
         ::unlink(to.c_str());
-        Fail("unlink", from, unlinkErr);
+        Fail("fstat", to, err);
+    }
+    claim.close();
+    // Still the empty claim we made: a file another program put there since is left alone.
+    auto stillOurs = [&] {
+        struct stat there;
+        return ::lstat(to.c_str(), &there) == 0 && there.st_ino == ours.st_ino && S_ISREG(there.st_mode) && there.st_size == 0;
+    };
+    if (!stillOurs()) Fail("rename", to, EEXIST);
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        const int err = errno;
+        if (stillOurs()) ::unlink(to.c_str());
+        Fail("rename", from, err);
     }
 }
 

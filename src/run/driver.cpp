@@ -4,6 +4,8 @@
 // Prepared to Running; the stop button from Prepared to Idle, or asks a running run to stop.
 #include "run/driver.h"
 
+#include <optional>
+
 #include "engine/engine.h"
 #include "engine/naming.h"
 #include "fs/names.h"
@@ -31,6 +33,20 @@ void BackToIdle(Window& window)
     window.setDropMode(DropTarget::Path, 1);
     window.setDropMode(DropTarget::Pane, 1);
     window.setMenuEnabled(true);
+}
+
+// The folder the destination box names, with the trailing "/" that a drop puts there and typed or
+// pasted text may lack, so a folder's name is never glued to a file's. Only an absolute path on one
+// line names a folder: relative text would depend on where the program happened to start.
+std::optional<std::string> DestinationFolder(const std::string& text)
+{
+    if (!text.starts_with('/') || text.find_first_of("\r\n") != std::string::npos) return std::nullopt;
+    return fs::WithTrailingSlash(text);
+}
+
+void NoDestination(Window& window)
+{
+    window.message("送り先フォルダが存在しません", MessageTitle::Application, MessageIcon::None);
 }
 
 bool IsFile(fs::FileSystem& fs, const Path& item)
@@ -71,7 +87,13 @@ RunEnd RunGather(Window& window, fs::FileSystem& fs)
         const Path item = DropList[static_cast<std::size_t>(i)];
         const bool file = IsFile(fs, item);
         const bool move = window.modeText() == kMoveMode;
-        const Path destination = window.pathText();
+        // Read for every item, by the rule the source drop checked it with.
+        const auto folder = DestinationFolder(window.pathText());
+        if (!folder) {
+            NoDestination(window);
+            return StoppedEnding(window, runCaption);
+        }
+        const Path destination = *folder;
         if (file)
             move ? engine.FileMove2(item, destination) : engine.FileCopy2(item, destination);
         else
@@ -92,11 +114,12 @@ DropOutcome SourceDrop(Window& window, fs::FileSystem& fs, const std::vector<Pat
     if (dropped.empty()) return DropOutcome::Ignored;
     bool destinationThere = false;
     try {
-        destinationThere = fs.folderExists(window.pathText());
+        const auto folder = DestinationFolder(window.pathText());
+        destinationThere = folder && fs.folderExists(*folder);
     } catch (const fs::FsError&) {
     }
     if (!destinationThere) {
-        window.message("送り先フォルダが存在しません", MessageTitle::Application, MessageIcon::None);
+        NoDestination(window);
         return DropOutcome::Refused;
     }
 

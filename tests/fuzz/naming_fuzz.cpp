@@ -92,6 +92,7 @@ public:
         if (e.linkTo == 0) throw fs::FsError("stat", ENOENT, p);
         return {1, e.linkTo};
     }
+    bool sameFolderOtherSpelling(const Path&, const Path&) override { return false; }
     std::unique_ptr<fs::Reader> openRead(const Path& p) override
     {
         const Entry& e = at(p);

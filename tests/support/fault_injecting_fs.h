@@ -13,7 +13,7 @@ namespace sorvin::test {
 class FaultInjectingFs final : public fs::FileSystem {
 public:
     enum class Call {
-        FileExists, FolderExists, EntryType, FileSize, Identity, List, FolderIsEmpty,
+        FileExists, FolderExists, EntryType, FileSize, Identity, SameFolder, List, FolderIsEmpty,
         CreateFolder, RemoveEmptyFolder, RenameNoReplace, DeleteFile, DeleteDuplicate, OpenRead, Read, CopyFile,
         Count_
     };
@@ -34,6 +34,11 @@ public:
     fs::EntryType entryType(const fs::Path& p) override { enter(Call::EntryType, p); return inner_.entryType(p); }
     std::uint64_t fileSize(const fs::Path& p) override { enter(Call::FileSize, p); return inner_.fileSize(p); }
     fs::Identity identity(const fs::Path& p, bool follow) override { enter(Call::Identity, p); return inner_.identity(p, follow); }
+    bool sameFolderOtherSpelling(const fs::Path& a, const fs::Path& b) override
+    {
+        enter(Call::SameFolder, a, b);
+        return inner_.sameFolderOtherSpelling(a, b);
+    }
     fs::Listing list(const fs::Path& p) override { enter(Call::List, p); return inner_.list(p); }
     bool folderIsEmpty(const fs::Path& p) override { enter(Call::FolderIsEmpty, p); return inner_.folderIsEmpty(p); }
     void createFolder(const fs::Path& p) override { enter(Call::CreateFolder, p); inner_.createFolder(p); }
