@@ -376,5 +376,47 @@ TEST_F(FileCopyTest, AFailedCopyShowsTheCopyMessageAndLeavesNoFile)
     EXPECT_TRUE(ListTree(tree / "out").empty());
 }
 
+// Where the file system takes neither RENAME_NOREPLACE nor hard links (FAT and exFAT through
+// FUSE), the final name is claimed first and the file renamed over the claim: here on any disk.
+class ClaimedNameTest : public GatherTest {
+protected:
+    fs::PosixFs claiming {fs::Placement::Placeholder};
+    FaultInjectingFs claimFs {claiming};
+    Engine claimEngine {window, claimFs};
+};
+
+TEST_F(ClaimedNameTest, ANameTakenBeforeThePlacementIsNeverReplacedAndAFailedPlacementLeavesNoClaim)
+{
+    // Taken by a file, then by a folder, between the walk and the move's rename.
+    tree.write("in/a.txt", "mine");
+    claimFs.before(Call::RenameNoReplace, [&] { tree.write("out/a.txt", "theirs"); });
+    claimEngine.FileMove2(in("a.txt"), dst());
+    tree.write("in/b.txt", "mine too");
+    claimFs.before(Call::RenameNoReplace, [&] { tree.mkdir("out/b.txt/inside"); });
+    claimEngine.FileMove2(in("b.txt"), dst());
+    // Taken while a copy writes its data.
+    tree.write("in/c.txt", "copied");
+    const int before = window.yields;  // then the copy's own yield, then its first progress call
+    window.onYield = [&](int n) {
+        if (n == before + 2) tree.write("out/c.txt", "theirs, made during the copy");
+    };
+    claimEngine.FileCopy2(in("c.txt"), dst());
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_EQ(ReadContents({tree / "out"}), (Contents {{(tree / "out/a.txt").native(), "theirs"},
+                                                       {(tree / "out/a_000.txt").native(), "mine"},
+                                                       {(tree / "out/b_000.txt").native(), "mine too"},
+                                                       {(tree / "out/c.txt").native(), "theirs, made during the copy"},
+                                                       {(tree / "out/c_000.txt").native(), "copied"}}));
+    EXPECT_TRUE(stdfs::is_directory(tree / "out/b.txt/inside"));
+
+    // The rename over the claim fails (an immutable source): the claim goes, the source stays.
+    if (!SetImmutable(tree.write("in/d.txt", "fixed"), true)) GTEST_SKIP() << "the immutable flag is refused here";
+    claimEngine.FileMove2(in("d.txt"), dst());
+    SetImmutable(in("d.txt"), false);
+    EXPECT_EQ(window.messageTexts(), (Lines {"ファイル書き込みエラーです。"}));
+    EXPECT_FALSE(stdfs::exists(tree / "out/d.txt"));
+    EXPECT_EQ(ReadFile(in("d.txt")), "fixed");
+}
+
 }  // namespace
 }  // namespace sorvin::test

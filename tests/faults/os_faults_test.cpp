@@ -2,10 +2,8 @@
 // file, a full disk, a read-only file system, and paths that vanish while a run goes on. Mounts
 // are made in a private mount namespace, so they vanish with the test's process.
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -62,20 +60,6 @@ void ExpectKept(const Contents& before, const Contents& after)
 {
     EXPECT_EQ(Lost(before, after), Lines {});
     EXPECT_EQ(Changed(before, after), Lines {});
-}
-
-bool SetImmutable(const stdfs::path& p, bool on)
-{
-    const int fd = open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    const int err = errno;
-    close(fd);
-    errno = err;
-    return done;
 }
 
 // Holds the run still while its copy into `folder` is under way, its temporary being there.

@@ -99,25 +99,36 @@ TEST_F(PosixFsTest, FoldersAreCreatedOnceAndRemovedOnlyWhenEmpty)
     EXPECT_EQ(Classify(ErrorOf([&] { fs.createFolder(tree / "missing" / "deeper"); })), ErrorClass::PathNotFound);
 }
 
-TEST_F(PosixFsTest, RenameNeverReplacesAFileOrAnEmptyFolder)
+TEST_F(PosixFsTest, RenameNeverReplacesAFileOrAFolderWhicheverWayTheFileSystemAllows)
 {
-    const Path a = tree.write("a", "A");
-    const Path b = tree.write("b", "B");
-    EXPECT_EQ(ErrorOf([&] { fs.renameNoReplace(a, b); }), EEXIST);
-    EXPECT_EQ(ReadFile(a), "A");
-    EXPECT_EQ(ReadFile(b), "B");
-    tree.mkdir("d1/inner");
-    tree.mkdir("d2");
-    EXPECT_EQ(ErrorOf([&] { fs.renameNoReplace(tree / "d1", tree / "d2"); }), EEXIST);
-    EXPECT_TRUE(fs.folderExists(tree / "d1" / "inner"));
+    for (const Placement first : {Placement::Exclusive, Placement::Link, Placement::Placeholder}) {
+        SCOPED_TRACE(static_cast<int>(first));
+        PosixFs way(first);
+        TempTree t;
+        const Path a = t.write("a", "A");
+        const Path b = t.write("b", "B");
+        EXPECT_EQ(ErrorOf([&] { way.renameNoReplace(a, b); }), EEXIST);
+        EXPECT_EQ(ReadFile(a), "A");
+        EXPECT_EQ(ReadFile(b), "B");
+        t.mkdir("d1/inner");
+        t.mkdir("d2");
+        EXPECT_EQ(ErrorOf([&] { way.renameNoReplace(a, t / "d2"); }), EEXIST);
+        EXPECT_NE(ErrorOf([&] { way.renameNoReplace(t / "d1", t / "d2"); }), 0);
+        EXPECT_TRUE(way.folderExists(t / "d1" / "inner"));
+        EXPECT_TRUE(way.folderIsEmpty(t / "d2"));
 
-    fs.renameNoReplace(a, tree / "c");
-    EXPECT_FALSE(fs.fileExists(a));
-    EXPECT_EQ(ReadFile(tree / "c"), "A");
-    if (test::HaveSecondFileSystem()) {
-        TempTree shm("/dev/shm");
-        EXPECT_EQ(ErrorOf([&] { fs.renameNoReplace(tree / "c", shm / "c"); }), EXDEV);
-        EXPECT_EQ(ReadFile(tree / "c"), "A");
+        way.renameNoReplace(a, t / "c");
+        EXPECT_FALSE(way.fileExists(a));
+        EXPECT_EQ(ReadFile(t / "c"), "A");
+        // A source that is gone: nothing is left under the name, not even a claim.
+        EXPECT_EQ(ErrorOf([&] { way.renameNoReplace(t / "gone", t / "e"); }), ENOENT);
+        EXPECT_FALSE(way.fileExists(t / "e"));
+        if (test::HaveSecondFileSystem()) {
+            TempTree shm("/dev/shm");
+            EXPECT_EQ(ErrorOf([&] { way.renameNoReplace(t / "c", shm / "c"); }), EXDEV);
+            EXPECT_EQ(ReadFile(t / "c"), "A");
+            EXPECT_FALSE(way.fileExists(shm / "c"));
+        }
     }
 }
 

@@ -29,6 +29,13 @@ void FaultInjectingFs::failOn(Call call, int err, Match match, int skip, int tim
 void FaultInjectingFs::enter(Call call, const fs::Path& p, const fs::Path& other)
 {
     ++counts_[static_cast<std::size_t>(call)];
+    for (auto it = actions_.begin(); it != actions_.end(); ++it) {
+        if (it->first != call) continue;
+        const auto action = std::move(it->second);
+        actions_.erase(it);
+        action();
+        break;
+    }
     for (auto& f : faults_) {
         if (f.call != call || f.times == 0) continue;
         if (f.match && !f.match(p) && (other.empty() || !f.match(other))) continue;

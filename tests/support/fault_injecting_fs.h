@@ -4,6 +4,7 @@
 
 #include <array>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "fs/file_system.h"
@@ -26,6 +27,8 @@ public:
     // fail (-1: all). A failing call does not reach the inner file system.
     void failOn(Call call, int err, Match match = {}, int skip = 0, int times = 1);
     void clearFaults() { faults_.clear(); }
+    // Another program's doing: `action` runs once, just before the next call of `call`.
+    void before(Call call, std::function<void()> action) { actions_.push_back({call, std::move(action)}); }
     // Every call made, failed ones included.
     int calls(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
 
@@ -77,6 +80,7 @@ private:
 
     fs::FileSystem& inner_;
     std::vector<Fault> faults_;
+    std::vector<std::pair<Call, std::function<void()>>> actions_;
     std::array<int, static_cast<std::size_t>(Call::Count_)> counts_{};
 };
 

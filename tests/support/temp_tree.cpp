@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +76,20 @@ std::string Bytes(std::size_t n, unsigned seed)
         c = static_cast<char>(x >> 24);
     }
     return s;
+}
+
+bool SetImmutable(const stdfs::path& p, bool on)
+{
+    const int fd = open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    const int err = errno;
+    close(fd);
+    errno = err;
+    return done;
 }
 
 bool HaveSecondFileSystem()

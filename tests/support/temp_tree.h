@@ -37,6 +37,8 @@ std::string ReadFile(const stdfs::path& p);
 std::vector<std::string> ListTree(const stdfs::path& folder);
 // `n` bytes of a repeatable pattern that depends on `seed`.
 std::string Bytes(std::size_t n, unsigned seed = 1);
+// Sets or clears FS_IMMUTABLE_FL (root only); false with errno when refused.
+bool SetImmutable(const stdfs::path& p, bool on);
 // True when /dev/shm is a different file system from the system's temp folder.
 bool HaveSecondFileSystem();
 

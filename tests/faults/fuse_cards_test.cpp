@@ -1,0 +1,182 @@
+// sorvin-cli gathering onto, within and off memory cards as older systems mount them: an exFAT
+// image through exfat-fuse and a FAT image through fusefat, each on a loop device. Neither server
+// takes RENAME_NOREPLACE nor makes hard links, and both hold "IMG.JPG" and "img.jpg" as one name.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "support/cli_run.h"
+#include "support/gather_fixture.h"
+
+namespace sorvin::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Tree = std::map<std::string, std::string>;  // relative path -> bytes
+
+struct CardKind {
+    const char* name;
+    const char* tool;   // what mounts it; the test is skipped without it
+    const char* mkfs;   // + image
+    const char* mount;  // + device + mount point
+};
+
+const CardKind kCards[] = {
+    {"exFAT", "mount.exfat-fuse", "mkfs.exfat", "mount.exfat-fuse"},
+    {"FAT", "fusefat", "mkfs.vfat", "fusefat -o rw+"},
+};
+
+int Sh(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+std::string Quoted(const stdfs::path& p) { return "'" + p.native() + "'"; }
+
+// What lies below `root`, by path relative to it.
+Tree Below(const stdfs::path& root)
+{
+    Tree tree;
+    const std::string prefix = root.native() + "/";
+    for (auto& [path, bytes] : ReadContents({root})) tree[path.substr(prefix.size())] = bytes;
+    return tree;
+}
+
+class FuseCard : public ::testing::TestWithParam<CardKind> {
+protected:
+    void SetUp() override
+    {
+        const CardKind& kind = GetParam();
+        if (geteuid() != 0) GTEST_SKIP() << "only root can attach loop devices and mount " << kind.name;
+        if (Sh(std::string("command -v ") + kind.tool) != 0) GTEST_SKIP() << kind.tool << " is not installed";
+        const stdfs::path image = tree / "card.img";
+        stdfs::resize_file(tree.write("card.img", ""), 64u << 20);
+        if (Sh(std::string(kind.mkfs) + " " + Quoted(image)) != 0) GTEST_SKIP() << kind.mkfs << " failed";
+        if (FILE* losetup = popen(("losetup -f --show " + Quoted(image) + " 2>/dev/null").c_str(), "r")) {
+            char line[256] = "";
+            if (fgets(line, sizeof line, losetup)) device_ = std::string(line, strcspn(line, "\n"));
+            pclose(losetup);
+        }
+        if (device_.empty()) GTEST_SKIP() << "no loop device could be attached to the image";
+        card = tree.mkdir("card");
+        if (Sh(std::string(kind.mount) + " " + device_ + " " + Quoted(card)) != 0 || Sh("mountpoint -q " + Quoted(card)) != 0)
+            GTEST_SKIP() << kind.tool << " could not mount the image";
+        mounted_ = true;
+    }
+
+    void TearDown() override
+    {
+        if (mounted_) Sh("umount " + Quoted(card));
+        if (!device_.empty()) Sh("losetup -d " + device_);
+    }
+
+    struct Outcome {
+        int status;
+        std::string err, log;  // the log with every time of day as "T"
+    };
+    Outcome run(const Lines& args)
+    {
+        const CliOutcome o = RunCli(args, tree.root());
+        EXPECT_FALSE(o.timedOut);
+        return {o.status, o.err, MaskTimes(o.out)};
+    }
+
+    TempTree tree;
+    stdfs::path card;
+
+private:
+    std::string device_;
+    bool mounted_ = false;
+};
+
+// One dropped folder, "in", gathered into "out", where a.txt is taken by a file of another size
+// and dup.txt holds the same bytes as the source's.
+struct Scenario {
+    const char* what;
+    bool sourceOnCard, destinationOnCard, move, keep;
+};
+
+const Scenario kScenarios[] = {
+    {"copy onto the card", false, true, false, false},
+    {"move onto the card", false, true, true, false},
+    {"move within the card, flattened", true, true, true, false},
+    {"move within the card, structure kept", true, true, true, true},
+    {"copy within the card, structure kept", true, true, false, true},
+    {"move off the card", true, false, true, false},
+};
+
+TEST_P(FuseCard, GathersOntoWithinAndOffTheCardNeverReplacingAndKeepingEveryByte)
+{
+    const Tree source {{"a.txt", "the new a"}, {"dup.txt", "same bytes"}, {"sub/c.txt", "c, one folder down"}};
+    for (const Scenario& s : kScenarios) {
+        SCOPED_TRACE(s.what);
+        const stdfs::path base = tree.mkdir(s.what);
+        const stdfs::path in = (s.sourceOnCard ? card / s.what : base) / "in";
+        const stdfs::path out = (s.destinationOnCard ? card / s.what : base) / "out";
+        const std::string kept = s.keep ? "in/" : "";
+        for (const auto& [rel, bytes] : source) {
+            stdfs::create_directories((in / rel).parent_path());
+            std::ofstream(in / rel, std::ios::binary) << bytes;
+        }
+        stdfs::create_directories(out / kept);
+        std::ofstream(out / kept / "a.txt", std::ios::binary) << "an older a, longer";
+        std::ofstream(out / kept / "dup.txt", std::ios::binary) << "same bytes";
+
+        Lines args;
+        if (!s.move) args.push_back("--copy");
+        if (s.keep) args.push_back("--keep-structure");
+        args.insert(args.end(), {out.native(), in.native()});
+        const Outcome o = run(args);
+        EXPECT_EQ(o.status, 0) << o.log << o.err;
+        EXPECT_EQ(o.err, "");
+
+        const Tree expectedOut {{kept + "a.txt", "an older a, longer"},
+                                {kept + "a_000.txt", "the new a"},
+                                {kept + "dup.txt", "same bytes"},
+                                {kept + (s.keep ? "sub/c.txt" : "c.txt"), "c, one folder down"}};
+        EXPECT_EQ(Below(out), expectedOut);
+        EXPECT_EQ(stdfs::exists(in), !s.move);
+        if (!s.move) EXPECT_EQ(Below(in), source);
+    }
+}
+
+TEST_P(FuseCard, OneNameInAnyLetterCaseIsOneNameAndTheSourcesOwnFolderIsNeverItsDuplicate)
+{
+    // A taken name under another case gets a serial; the same bytes under another case are found.
+    tree.write("in/IMG_0001.JPG", "the new picture");
+    tree.write("in/Same.txt", "same bytes");
+    tree.write("card/out/img_0001.jpg", "an older picture, longer");
+    tree.write("card/out/same.txt", "same bytes");
+    Outcome o = run({"--copy", (card / "out").native(), (tree / "in/IMG_0001.JPG").native(), (tree / "in/Same.txt").native()});
+    EXPECT_EQ(o.status, 0) << o.log << o.err;
+    EXPECT_EQ(o.log, "処理開始...T\n" + (tree / "in/IMG_0001_000.JPG").native() + "…Rename後Copy-T\n" +
+                         (tree / "in/Same.txt").native() + "…同一ファイルあり-T\n処理終了...T\n");
+    EXPECT_EQ(Below(card / "out"), (Tree {{"IMG_0001_000.JPG", "the new picture"},
+                                          {"img_0001.jpg", "an older picture, longer"},
+                                          {"same.txt", "same bytes"}}));
+
+    // The card's own folder named in another case, though the server numbers each spelling apart.
+    tree.write("card/dcim/P1.JPG", "picture one");
+    for (const bool copy : {true, false}) {
+        Lines args {(card / "DCIM").native(), (card / "dcim/P1.JPG").native()};
+        if (copy) args.insert(args.begin(), "--copy");
+        o = run(args);
+        EXPECT_EQ(o.status, 0) << o.log << o.err;
+        EXPECT_EQ(o.log, "処理開始...T\n" + (card / "dcim/P1.JPG").native() +
+                             (copy ? "…コピー元とコピー先が同じ-T\n" : "…移動元と移動先が同じ-T\n") + "処理終了...T\n");
+        EXPECT_EQ(Below(card / "dcim"), (Tree {{"P1.JPG", "picture one"}}));
+    }
+
+    // A name the card cannot store fails like any write, and its file stays where it was.
+    tree.write("in/a:b.txt", "colon");
+    o = run({(card / "out").native(), (tree / "in/a:b.txt").native()});
+    EXPECT_EQ(o.status, 1) << o.log << o.err;
+    EXPECT_EQ(ReadFile(tree / "in/a:b.txt"), "colon");
+    EXPECT_EQ(Below(card / "out").size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, FuseCard, ::testing::ValuesIn(kCards),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace sorvin::test
