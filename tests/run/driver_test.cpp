@@ -50,19 +50,22 @@ TEST_F(RunTest, ARunGathersEachItemInDropOrderAndShowsTheWholeLogAtTheEnd)
     expectIdle();
 }
 
-TEST_F(RunTest, TheModeAndDestinationAreReadForEveryItem)
+TEST_F(RunTest, TheModeAndDestinationAreReadForEveryItemByTheDropsRule)
 {
     tree.write("in/a.txt", "a");
     tree.write("in/b.txt", "b");
+    tree.write("in/c.txt", "c");
     tree.mkdir("out2");
-    window.onYield = [this](int) {
+    window.onYield = [this](int n) {
         window.mode = "コピー";  // anything but 移動 is a copy
-        window.path = tree.folder("out2");
+        // A folder typed without its "/" is that folder; relative text names none.
+        window.path = n == 1 ? (tree / "out2").native() : "out2";
     };
-    drop({in("a.txt"), in("b.txt")});
+    EXPECT_EQ(drop({in("a.txt"), in("b.txt"), in("c.txt")}), DropOutcome::Stopped);
     EXPECT_EQ(ListTree(tree / "out"), (Lines {"a.txt"}));  // read before the first yield
     EXPECT_EQ(ListTree(tree / "out2"), (Lines {"b.txt"}));
-    EXPECT_TRUE(stdfs::exists(in("b.txt")));
+    EXPECT_EQ(ListTree(tree / "in"), (Lines {"b.txt", "c.txt"}));
+    EXPECT_EQ(window.messageTexts(), (Lines {"送り先フォルダが存在しません"}));
 }
 
 TEST_F(RunTest, WithoutADestinationFolderTheDropIsRefusedAndNothingIsRecorded)

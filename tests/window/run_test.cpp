@@ -1,6 +1,7 @@
 // Drops on both targets, the three run-control states, whole runs and their stops, as a user sees
 // them in the window.
 #include <QComboBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTest>
@@ -126,6 +127,42 @@ TEST_F(WindowRunTest, WithoutTheExecuteOptionADropRunsAtOnceAndNamesThatAreNotUt
     EXPECT_EQ(ReadFile(out / "photo\xFF.jpg"), "jpeg");
     EXPECT_TRUE(std::filesystem::exists(src));  // copied, as the box says
     EXPECT_EQ(controls(), kIdle);
+}
+
+TEST_F(WindowRunTest, ATypedDestinationIsTheFolderItNamesOrNoDestinationAtAll)
+{
+    open();
+    action("mnuEB")->trigger();
+    auto* box = child<QPlainTextEdit>("txtPath");
+    auto type = [&](const QString& text, bool lineBreak = false) {
+        box->clear();
+        box->setFocus();
+        QTest::keyClicks(box, text);
+        if (lineBreak) QTest::keyClick(box, Qt::Key_Return);
+    };
+    const auto out = tree.mkdir("out");
+    const auto file = tree.write("a-file", "not a folder");
+    auto Qs = [](const std::filesystem::path& p) { return QString::fromStdString(p.native()); };
+    tree.write("in/a.txt", "a");
+    tree.write("in/b.txt", "b");
+
+    // Relative text (the working folder holds "out"), a line break, a file: nothing is touched.
+    for (const auto& [text, lineBreak] : {std::pair {QStringLiteral("out"), false}, {Qs(out), true}, {Qs(file), false}}) {
+        type(text, lineBreak);
+        drop("rtfSorvinfile", {tree / "in/a.txt"});
+        ASSERT_FALSE(window->messages.empty()) << text.toStdString();
+        EXPECT_EQ(window->messages.back().text, QStringLiteral("送り先フォルダが存在しません"));
+        EXPECT_EQ(controls(), kIdle);
+    }
+    EXPECT_EQ(window->messages.size(), 3u);
+
+    // The folder without its trailing "/", as pasted: the files go into it, the text stays.
+    type(Qs(out));
+    drop("rtfSorvinfile", {tree / "in/a.txt", tree / "in/b.txt"});
+    EXPECT_EQ(window->messages.size(), 3u);
+    EXPECT_EQ(ListTree(out), (std::vector<std::string> {"a.txt", "b.txt"}));
+    EXPECT_EQ(ListTree(tree.root()), (std::vector<std::string> {"a-file", "in/", "out/", "out/a.txt", "out/b.txt", "sorvin.ini"}));
+    EXPECT_EQ(box->toPlainText(), Qs(out));
 }
 
 TEST_F(WindowRunTest, TheStopButtonOrClosingTheWindowEndsALongCopyLeavingNoPartOfIt)
