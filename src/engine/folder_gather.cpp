@@ -43,14 +43,17 @@ Engine::Placement Engine::PlaceOf(const std::string& other, const std::string& f
     // from the other folder through its real parents and compare each with the folder itself.
     try {
         const fs::Identity target = fs_.identity(folder, true);
+        auto isFolder = [&](const fs::Identity& id, const std::string& path) {
+            return id == target || (id.dev == target.dev && fs_.sameFolderOtherSpelling(path, folder));
+        };
         std::string step = other;
         fs::Identity here = fs_.identity(step, true);
-        if (here == target) return Placement::Same;
+        if (isFolder(here, step)) return Placement::Same;
         for (;;) {
             step = fs::WithTrailingSlash(step) + "..";
             const fs::Identity up = fs_.identity(step, true);
             if (up == here) return Placement::Outside;  // the root is its own parent
-            if (up == target) return Placement::Inside;
+            if (isFolder(up, step)) return Placement::Inside;
             here = up;
         }
     } catch (const fs::FsError&) {

@@ -175,6 +175,11 @@ TEST_P(FuseCard, OneNameInAnyLetterCaseIsOneNameAndTheSourcesOwnFolderIsNeverIts
         EXPECT_EQ(o.status, 0) << o.log << o.err;
         EXPECT_EQ(o.log, "処理開始...T\n" + (card / "dcim/P1.JPG").native() +
                              (copy ? "…コピー元とコピー先が同じ-T\n" : "…移動元と移動先が同じ-T\n") + "処理終了...T\n");
+        // The folder itself with its structure kept is not gathered into itself either.
+        args = {"--keep-structure", (card / "DCIM").native(), (card / "dcim").native()};
+        if (copy) args.insert(args.begin(), "--copy");
+        o = run(args);
+        EXPECT_EQ(o.status, 0) << o.log << o.err;
         EXPECT_EQ(Below(card / "dcim"), (Tree {{"P1.JPG", "picture one"}}));
     }
 
