@@ -3,8 +3,12 @@ BUILD ?= build
 # The same sources and tests under AddressSanitizer and UndefinedBehaviorSanitizer, with the fuzz targets.
 SAN_BUILD ?= build-san
 JOBS  ?= $(shell nproc)
+# `make install` puts the programs and their desktop files under PREFIX (inside DESTDIR, if set).
+PREFIX ?= /usr/local
+# The Debian package is built without the tests, in a folder of its own.
+PKG_BUILD ?= build-pkg
 
-.PHONY: deps build build-san run test fuzz bench clean
+.PHONY: deps build build-san run test fuzz bench clean install package
 
 deps:
 	@scripts/install-deps
@@ -27,6 +31,16 @@ test: build build-san
 	cd $(SAN_BUILD) && UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 	@scripts/show-skips $(SAN_BUILD)
 
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# sorvin_VERSION_ARCH.deb in this folder: `apt-get install ./sorvin_*.deb` installs it.
+package: deps
+	cmake -S . -B $(PKG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIN_TESTS=OFF
+	cmake --build $(PKG_BUILD) -j $(JOBS)
+	cd $(PKG_BUILD) && cpack -G DEB
+	cp $(PKG_BUILD)/sorvin_*.deb .
+
 # Each fuzz target for a bounded time (FUZZ_SECONDS, default 60), from its saved corpus.
 fuzz: build-san
 	tests/fuzz/run $(SAN_BUILD)
@@ -39,4 +53,4 @@ bench: build
 	bench/run-all
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(PKG_BUILD)

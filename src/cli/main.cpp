@@ -41,15 +41,6 @@ constexpr const char* kUsage =
 
 void OnStopSignal(int) { sorvin::cli::TerminalWindow::stopRequested = 1; }
 
-// As a file manager's drop gives paths: absolute, no "." or "..", links left as they are.
-std::filesystem::path Normalised(const char* arg)
-{
-    std::filesystem::path p = std::filesystem::absolute(arg).lexically_normal();
-    std::string s = p.native();
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
-    return s;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -99,9 +90,10 @@ int main(int argc, char** argv)
 
     sorvin::fs::PosixFs fs;
     sorvin::cli::TerminalWindow window(fs, options, keep, copy);
-    sorvin::run::DestinationDrop(window, fs, {Normalised(argv[optind])});
+    sorvin::run::DestinationDrop(window, fs, {sorvin::run::DroppedPath(argv[optind])});
     std::vector<std::filesystem::path> sources;
-    for (int i = optind + 1; i < argc; ++i) sources.push_back(Normalised(argv[i]));
+    for (int i = optind + 1; i < argc; ++i) sources.push_back(sorvin::run::DroppedPath(argv[i]));
+    window.countSources(sources);
 
     const sorvin::run::DropOutcome outcome = sorvin::run::SourceDrop(window, fs, sources);
     window.finishProgress();

@@ -26,18 +26,36 @@ bool TerminalWindow::checked(MenuOption option) const
 void TerminalWindow::setCaption(const std::string& text)
 {
     caption_ = text;
-    if (!stderrIsTerminal_) return;
-    std::fprintf(stderr, "\r\033[K%s", text.c_str());
-    std::fflush(stderr);
-    progressShown_ = true;
+    if (!progress_) return;
+    progress_->setCaption(text);
+    progress_->update();
+}
+
+void TerminalWindow::countSources(const std::vector<std::filesystem::path>& sources)
+{
+    if (stderrIsTerminal_) progress_.emplace(fs::MeasureTrees(fs_, sources));
+}
+
+void TerminalWindow::fileStarted(const std::string& path)
+{
+    if (!progress_) return;
+    std::uint64_t size = 0;
+    try {
+        size = fs_.fileSize(path);
+    } catch (const fs::FsError&) {
+    }
+    progress_->fileStarted(size);
+    progress_->update();
+}
+
+void TerminalWindow::fileCopied(std::uint64_t transferred)
+{
+    if (progress_) progress_->fileCopied(transferred);
 }
 
 void TerminalWindow::finishProgress()
 {
-    if (!progressShown_) return;
-    std::fputs("\r\033[K", stderr);
-    std::fflush(stderr);
-    progressShown_ = false;
+    if (progress_) progress_->clear();
 }
 
 void TerminalWindow::message(const std::string& text, MessageTitle title, MessageIcon)

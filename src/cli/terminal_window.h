@@ -1,11 +1,16 @@
-// The window as a terminal shows it: options come from the command line, message boxes and the
-// caption's progress go to stderr, and the log pane's last text is what the run prints.
+// The window as a terminal shows it: options come from the command line, message boxes go to
+// stderr, the caption and the whole run's progress make one line on stderr when it is a terminal,
+// and the log pane's last text is what the run prints.
 #pragma once
 
 #include <csignal>
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "cli/progress_line.h"
 #include "fs/file_system.h"
 #include "shared/window.h"
 
@@ -34,8 +39,13 @@ public:
     void setMenuEnabled(bool) override {}
     void message(const std::string& text, MessageTitle title, MessageIcon icon) override;
     void yield() override;
+    void fileStarted(const std::string& path) override;
+    void fileCopied(std::uint64_t transferred) override;
 
     const std::string& pane() const { return pane_; }
+    // When stderr is a terminal, walks the sources for the progress line's totals; otherwise
+    // nothing is walked and no progress is ever shown.
+    void countSources(const std::vector<std::filesystem::path>& sources);
     // Clears the progress line, when there is one, before the log is printed.
     void finishProgress();
 
@@ -51,8 +61,8 @@ private:
     std::string pane_;
     std::string caption_;
     bool cancelEnabled_ = false;
-    bool progressShown_ = false;
     const bool stderrIsTerminal_;
+    std::optional<ProgressLine> progress_;
 };
 
 }  // namespace sorvin::cli

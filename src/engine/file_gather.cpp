@@ -39,6 +39,7 @@ void CopyProgress(Window& window, std::uint64_t total, std::uint64_t transferred
         const auto percent = static_cast<long long>(std::floor(static_cast<double>(transferred) / static_cast<double>(total) * 100.0));
         caption += " " + std::to_string(percent) + "% complete...";
     }
+    window.fileCopied(transferred);
     window.setCaption(caption);
     window.yield();
 }
@@ -59,6 +60,7 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
 
     const std::string& src = SrcPath.native();
     const std::string& dst = DstPath.native();
+    window_.fileStarted(src);
     const std::string srcFolder = fs::WithTrailingSlash(fs::ParentFolderName(src));
     const std::string fileName = fs::FileName(src);
     const auto srcFolderId = IdentityOf(srcFolder);

@@ -156,6 +156,13 @@ void DestinationDrop(Window& window, fs::FileSystem& fs, const std::vector<Path>
     window.setPathText(folder ? fs::WithTrailingSlash(first.native()) : std::string("指定されたフォルダは存在しません"));
 }
 
+Path DroppedPath(const std::string& arg)
+{
+    std::string s = std::filesystem::absolute(arg).lexically_normal().native();
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+}
+
 RunEnd ExecuteClick(Window& window, fs::FileSystem& fs)
 {
     window.setExecEnabled(false);

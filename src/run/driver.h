@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "fs/file_system.h"
@@ -31,6 +32,10 @@ DropOutcome SourceDrop(Window& window, fs::FileSystem& fs,
 // A drop on the destination box: only the first path counts.
 void DestinationDrop(Window& window, fs::FileSystem& fs,
                      const std::vector<std::filesystem::path>& dropped);
+
+// A path named on a command line as a file manager's drop gives it: absolute, no "." or "..",
+// no trailing "/", links left as they are.
+std::filesystem::path DroppedPath(const std::string& arg);
 
 // The execute button, pressed while a run is prepared.
 RunEnd ExecuteClick(Window& window, fs::FileSystem& fs);

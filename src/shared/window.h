@@ -4,6 +4,7 @@
 // next read.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace sorvin {
@@ -48,6 +49,11 @@ public:
 
     // Lets pending window events run; this is where a press of the stop button is taken.
     virtual void yield() = 0;
+
+    // For front ends that count the whole run: a file's gathering begins (every file, whatever its
+    // outcome), and how many of its bytes the copy step has written so far.
+    virtual void fileStarted(const std::string& path) { (void)path; }
+    virtual void fileCopied(std::uint64_t transferred) { (void)transferred; }
 };
 
 }  // namespace sorvin

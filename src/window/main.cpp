@@ -3,13 +3,18 @@
 #include <clocale>
 
 #include "fs/posix_fs.h"
+#include "run/driver.h"
 #include "window/frm_sorvin.h"
 #include "window/look.h"
+#include "window/start_up.h"
 
 int main(int argc, char* argv[])
 {
     std::setlocale(LC_ALL, "");  // the time texts follow the user's locale
-    QApplication app(argc, argv);
+    if (auto status = sorvin::window::AnswerWithoutWindow(argc, argv)) return *status;
+    QApplication app(argc, argv);  // takes Qt's own options out of argv
+    const sorvin::window::StartUp start = sorvin::window::ReadCommandLine(argc, argv);
+    if (start.exitStatus) return *start.exitStatus;
     QApplication::setApplicationName(QStringLiteral("sorvin"));
     sorvin::window::LoadJapaneseTranslation(app);
     QApplication::setFont(sorvin::window::JapaneseGothic(9));
@@ -17,6 +22,7 @@ int main(int argc, char* argv[])
 
     sorvin::fs::PosixFs fs;
     sorvin::window::FrmSorvin window(fs);
+    if (start.folder) sorvin::run::DestinationDrop(window, fs, {*start.folder});
     window.show();
     return app.exec();
 }
