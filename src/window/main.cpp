@@ -17,6 +17,8 @@ int main(int argc, char* argv[])
     if (start.exitStatus) return *start.exitStatus;
     QApplication::setApplicationName(QStringLiteral("sorvin"));
     sorvin::window::LoadJapaneseTranslation(app);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.sorvin.Sorvin"));
     QApplication::setFont(sorvin::window::JapaneseGothic(9));
     QApplication::setWindowIcon(sorvin::window::ProgramIcon());
 
