@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "run/driver.h"
 #include "window/settings.h"
+#include "window/start_up.h"
 #include "window_fixture.h"
 
 namespace sorvin::test {
@@ -138,6 +140,33 @@ TEST_F(SettingsFileTest, AnExitRecreatesAMissingFileAndReportsASaveThatFails)
     ASSERT_EQ(window->messages.size(), 1u);
     EXPECT_FALSE(window->messages[0].text.isEmpty());
     EXPECT_NE(window->messages[0].text, QStringLiteral("設定ファイルの書き込みに失敗"));
+}
+
+// sorvin [--user-settings] FOLDER, as main() takes it: the folder made absolute before the working
+// folder moves to the settings folder, then dropped on the destination box.
+TEST_F(SettingsFileTest, TheCommandLineFolderIsDroppedAndUserSettingsLiveInTheConfigFolder)
+{
+    tree.mkdir("photos");
+    auto read = [](std::vector<std::string> args) {
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        return window::ReadCommandLine(static_cast<int>(argv.size()), argv.data());
+    };
+    EXPECT_EQ(read({"sorvin", "photos", "more"}).exitStatus, 2);
+    EXPECT_EQ(read({"sorvin", "--settings"}).exitStatus, 2);
+    EXPECT_EQ(read({"sorvin", "--", "--user-settings"}).folder, tree / "--user-settings");
+    EXPECT_EQ(std::filesystem::current_path(), tree.root());
+
+    ::setenv("XDG_CONFIG_HOME", (tree / "config").c_str(), 1);
+    const window::StartUp start = read({"sorvin", "--user-settings", "photos/"});
+    ::unsetenv("XDG_CONFIG_HOME");
+    ASSERT_FALSE(start.exitStatus);
+    EXPECT_EQ(std::filesystem::current_path(), tree / "config/sorvin");
+    open();
+    run::DestinationDrop(*window, fs, {*start.folder});
+    EXPECT_EQ(text("txtPath").toStdString(), (tree / "photos/").native());
+    EXPECT_EQ(ReadFile(tree / "config/sorvin/sorvin.ini"), kDefaultFile);
+    EXPECT_FALSE(std::filesystem::exists(tree / "sorvin.ini"));
 }
 
 TEST_F(SettingsFileTest, AnUnreadableFileLoadsAsEmpty)
