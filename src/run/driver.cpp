@@ -158,6 +158,7 @@ void DestinationDrop(Window& window, fs::FileSystem& fs, const std::vector<Path>
 
 Path DroppedPath(const std::string& arg)
 {
+    if (arg.empty()) return {};  // names nothing, as no drop can: the callers report it
     std::string s = std::filesystem::absolute(arg).lexically_normal().native();
     while (s.size() > 1 && s.back() == '/') s.pop_back();
     return s;

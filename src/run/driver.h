@@ -34,7 +34,7 @@ void DestinationDrop(Window& window, fs::FileSystem& fs,
                      const std::vector<std::filesystem::path>& dropped);
 
 // A path named on a command line as a file manager's drop gives it: absolute, no "." or "..",
-// no trailing "/", links left as they are.
+// no trailing "/", links left as they are. An empty name stays empty.
 std::filesystem::path DroppedPath(const std::string& arg);
 
 // The execute button, pressed while a run is prepared.

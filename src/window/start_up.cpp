@@ -70,8 +70,8 @@ StartUp ReadCommandLine(int argc, char** argv)
         } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
             start.exitStatus = UsageError(("unknown option " + arg).c_str());
             return start;
-        } else if (start.folder || arg.empty()) {
-            start.exitStatus = UsageError("one FOLDER, not empty, can be given");
+        } else if (start.folder) {
+            start.exitStatus = UsageError("only one FOLDER can be given");
             return start;
         } else {
             // Made absolute before the working folder changes below.

@@ -54,6 +54,7 @@ TEST_F(CliTest, UsageErrorsAndAMissingDestinationExitWithTwoAndTouchNothing)
     EXPECT_TRUE(stdfs::exists(tree / "in/a.txt"));
 
     EXPECT_EQ(run({"in/a.txt", "in/a.txt"}).status, 2);  // a file is no destination
+    EXPECT_EQ(run({"", "in/a.txt"}).status, 2);  // an empty name is no folder, not a crash
     EXPECT_EQ(run({"in"}).status, 2);
     EXPECT_EQ(run({"--bogus", "out", "in"}).status, 2);
     o = run({"--help"});
