@@ -75,13 +75,14 @@ class CommandFailed(RuntimeError):
     pass
 
 
-def timed(argv, stdout=subprocess.DEVNULL):
+def timed(argv, stdout=subprocess.DEVNULL, pin=True):
     """Wall time of one command; its stderr is captured so that sorvin-cli never sees a terminal
-    and so never spends time drawing its progress caption."""
+    and so never spends time drawing its progress caption. pin=False leaves it both CPUs, for a
+    command whose point is to use the second one."""
     global last_cpu
     with tempfile.TemporaryFile() as err:
         start = time.perf_counter()
-        proc = subprocess.Popen(argv, stdout=stdout, stderr=err, preexec_fn=_pin)
+        proc = subprocess.Popen(argv, stdout=stdout, stderr=err, preexec_fn=_pin if pin else None)
         _, status, usage = os.wait4(proc.pid, 0)
         elapsed = time.perf_counter() - start
         proc.returncode = os.waitstatus_to_exitcode(status)

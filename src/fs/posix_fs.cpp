@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -16,12 +17,14 @@
 #include <string>
 #include <utility>
 
+#include "fs/page_buffer.h"
+
 namespace sorvin::fs {
 
 namespace {
 
 constexpr std::size_t kChunk = 8u << 20;        // most bytes between two progress calls
-constexpr std::size_t kBufferSize = 1u << 20;   // when the kernel cannot copy for us
+constexpr std::size_t kBufferSize = 256u << 10; // when the kernel cannot copy for us
 constexpr std::size_t kNameMax = 255;
 
 [[noreturn]] void Fail(const char* call, const Path& p, int err = errno) { throw FsError(call, err, p); }
@@ -241,45 +244,51 @@ void WriteAll(int fd, const char* data, std::size_t n, const Path& to)
 // Up to one chunk through user space; 0 only at the end of the file.
 std::size_t ReadWriteChunk(int in, int out, const Path& from, const Path& to)
 {
-    thread_local std::unique_ptr<char[]> buffer;
-    if (!buffer) buffer.reset(new char[kBufferSize]);
+    thread_local PageBuffer buffer(kBufferSize);
     std::size_t moved = 0;
     while (moved < kChunk) {
-        const ssize_t r = ::read(in, buffer.get(), kBufferSize);
+        const ssize_t r = ::read(in, buffer.data(), buffer.size());
         if (r < 0) {
             if (errno == EINTR) continue;
             Fail("read", from);
         }
         if (r == 0) break;
-        WriteAll(out, buffer.get(), static_cast<std::size_t>(r), to);
+        WriteAll(out, reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(r), to);
         moved += static_cast<std::size_t>(r);
     }
     return moved;
 }
 
+// The ways to move the bytes, fastest first: the file system copies (or shares) them itself; the
+// kernel moves them from page cache to page cache (copy_file_range refuses across file systems,
+// sendfile does not); they pass through user space.
+enum class CopyWay { KernelCopy, SendFile, UserSpace };
+
 void CopyData(int in, int out, std::uint64_t total, Reporter& report, const Path& from, const Path& to)
 {
     report(0);
-    bool kernelCopy = true;
+    CopyWay way = CopyWay::KernelCopy;
     std::uint64_t done = 0;
     for (;;) {
         std::size_t n = 0;
-        if (kernelCopy) {
-            const ssize_t r = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
+        if (way == CopyWay::UserSpace) {
+            n = ReadWriteChunk(in, out, from, to);
+        } else {
+            const bool kernelCopy = way == CopyWay::KernelCopy;
+            const ssize_t r = kernelCopy ? ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0)
+                                         : ::sendfile(out, in, nullptr, kChunk);
             if (r < 0) {
                 if (errno == EINTR) continue;
-                if (!KernelCopyUnsupported(errno)) Fail("copy_file_range", SideOf(errno, from, to));
-                kernelCopy = false;
+                if (!KernelCopyUnsupported(errno)) Fail(kernelCopy ? "copy_file_range" : "sendfile", SideOf(errno, from, to));
+                way = kernelCopy ? CopyWay::SendFile : CopyWay::UserSpace;
                 continue;
             }
             // Some file systems answer 0 before the end (procfs, some FUSE); read(2) tells for sure.
             if (r == 0 && done < total) {
-                kernelCopy = false;
+                way = CopyWay::UserSpace;
                 continue;
             }
             n = static_cast<std::size_t>(r);
-        } else {
-            n = ReadWriteChunk(in, out, from, to);
         }
         if (n == 0) return;
         done += n;
