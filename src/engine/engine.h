@@ -3,9 +3,12 @@
 // text (CR LF + the lines it wrote), which no caller needs.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fs/file_system.h"
 #include "shared/window.h"
@@ -17,11 +20,19 @@ using Path = std::filesystem::path;
 class Engine {
 public:
     Engine(Window& window, fs::FileSystem& fs) : window_(window), fs_(fs) {}
+    ~Engine() { closeBatch(); }
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
 
     std::string FileMove2(const Path& SrcPath, const Path& DstPath);
     std::string FileCopy2(const Path& SrcPath, const Path& DstPath);
     std::string FolderMove2(const Path& SrcPath, const Path& DstPath);
     std::string FolderCopy2(const Path& SrcPath, const Path& DstPath);
+
+    // Finishes the moves across file systems whose copies are placed but not yet known to be on
+    // the disk: makes them durable together, deletes their sources and writes their lines. Called
+    // before any step that needs a source gone or that writes to the log, and at the end of a run.
+    void closeBatch();
 
 private:
     enum class Mode { Move, Copy };
@@ -32,8 +43,24 @@ private:
     std::optional<fs::Identity> IdentityOf(const std::string& folder);
     Placement PlaceOf(const std::string& other, const std::string& folder);
 
+    // A move across file systems whose copy is placed: its source goes, and its line is written,
+    // once the batch's copies are on the disk.
+    struct PlacedCopy {
+        std::string src, target, line;
+    };
+    void addToBatch(PlacedCopy copy, std::uint64_t bytes);
+    bool batchPlaced(const std::string& target) const;
+    void writeMoveLine(const std::string& line);
+    // Tells the user of a failed step of a file's gathering; true when the step after it runs.
+    // *stopsRun becomes true when the run is to stop after this file.
+    bool reportFileFailure(const std::exception& e, const std::string& src, bool* stopsRun = nullptr);
+
     Window& window_;
     fs::FileSystem& fs_;
+    std::vector<PlacedCopy> batch_;
+    std::uint64_t batchBytes_ = 0;
+    std::chrono::steady_clock::time_point batchOpened_;
+    bool closing_ = false;
 };
 
 }  // namespace sorvin

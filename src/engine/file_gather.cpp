@@ -29,7 +29,7 @@ struct FileTexts {
 constexpr FileTexts kMoveTexts {"…Move", "…Rename後Move", "…Delete", "…移動元と移動先が同じ", "移動が正常に終了しませんでした"};
 constexpr FileTexts kCopyTexts {"…Copy", "…Rename後Copy", "…同一ファイルあり", "…コピー元とコピー先が同じ", "コピーが正常に終了しませんでした"};
 
-enum class Transfer { Done, NameTaken, Ended };
+enum class Transfer { Done, NameTaken, Ended, Batched };
 
 // The copy's progress in the caption; the window handles the stop button here.
 void CopyProgress(Window& window, std::uint64_t total, std::uint64_t transferred)
@@ -67,6 +67,7 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
     const auto dstId = IdentityOf(dst);
 
     auto writeLine = [&](const std::string& subject, std::string_view marker, bool stampShownLine) {
+        closeBatch();  // its lines come first
         const std::string line = DisplayText(subject) + std::string(marker);
         const std::string stamped = line + "-" + TimeText();
         const std::string& shown = stampShownLine ? stamped : line;
@@ -77,16 +78,7 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
     };
 
     // Reports a failed step; true when the operation goes on with the step after it.
-    auto failed = [&](const std::exception& e) {
-        const Failure failure = DescribeFailure(e);
-        const auto text = FailureMessage(FailureSide::File, failure, window_.checked(MenuOption::ErrMushi));
-        if (!text) return true;
-        window_.message(*text, MessageTitle::Pelkor, MessageIcon::Exclamation);
-        LogBuffer += kCrLf;
-        LogBuffer += DisplayText(src);
-        CancelFlag = 1;
-        return failure.errorClass != fs::ErrorClass::Other;
-    };
+    auto failed = [&](const std::exception& e) { return reportFileFailure(e, src); };
 
     // The copy step; its failures have their own message, and the source always stays.
     auto copyStep = [&](const std::string& target, fs::Durability durability) {
@@ -96,6 +88,7 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
             return Transfer::Done;
         } catch (const fs::FsError& e) {
             if (e.error() == EEXIST && CancelFlag != 1) return Transfer::NameTaken;
+            closeBatch();  // its lines come before this failure's
             const std::string shown = DisplayText(src);
             if (CancelFlag == 1) {
                 // The stop button has already ended LogBuffer's line: the run's closing words
@@ -113,7 +106,8 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
         }
     };
 
-    auto moveTo = [&](const std::string& target) {
+    // `line` is written once the move is done.
+    auto moveTo = [&](const std::string& target, const std::string& line) {
         window_.setCaption(DisplayText(fileName));
         // When either side could not be looked at, the rename reports why. A file mounted on its
         // own, on another file system than its folder, makes the rename answer EXDEV.
@@ -129,15 +123,18 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
             }
         }
         ProgressLabel = fileName;
-        // The source is deleted only once its copy is complete and on the disk.
-        const Transfer copied = copyStep(target, fs::Durability::Synced);
-        if (copied != Transfer::Done) return copied;
+        // The source is deleted, and the line written, once the copy is on the disk: with the
+        // rest of its batch.
+        std::uint64_t bytes = 0;
         try {
-            fs_.deleteFile(src);
-        } catch (const std::exception& e) {
-            if (!failed(e)) return Transfer::Ended;
+            bytes = fs_.fileSize(src);
+        } catch (const fs::FsError&) {
+            // the copy step reports what is wrong with the source
         }
-        return Transfer::Done;
+        const Transfer copied = copyStep(target, fs::Durability::Deferred);
+        if (copied != Transfer::Done) return copied;
+        addToBatch({src, target, line}, bytes);
+        return Transfer::Batched;
     };
 
     // The same folder reached through a link, "..", or another letter case is still the same:
@@ -167,6 +164,8 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
 
         if (outcome == WalkOutcome::Identical) {
             if (move) {
+                // A copy this run placed counts only once it is on the disk.
+                if (batchPlaced(walk.target())) closeBatch();
                 try {
                     if (!fs_.deleteDuplicate(src, walk.target())) {
                         // The name found was the source itself, spelled another way.
@@ -183,7 +182,8 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
 
         Transfer transfer;
         if (move) {
-            transfer = moveTo(walk.target());
+            const auto marker = walk.renameCount() != 0 ? texts.renamed : texts.plain;
+            transfer = moveTo(walk.target(), DisplayText(srcFolder + walk.candidate()) + std::string(marker));
         } else {
             ProgressLabel = fileName;
             transfer = copyStep(walk.target(), fs::Durability::Normal);

@@ -72,6 +72,7 @@ std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& Dst
 
     // Reports a failed step; the call goes on with the next one.
     auto failed = [&](const std::exception& e) {
+        closeBatch();  // its lines come first
         const Failure failure = DescribeFailure(e);
         const auto text = FailureMessage(move ? FailureSide::FolderMove : FailureSide::FolderCopy, failure,
                                          window_.checked(MenuOption::ErrMushi));
@@ -82,6 +83,7 @@ std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& Dst
     };
 
     auto event = [&](const std::string& subject, std::string_view marker, std::string& into) {
+        closeBatch();  // its lines come first
         const std::string line = DisplayText(subject) + std::string(marker) + "-";
         into += kCrLf;
         into += line + TimeText();
@@ -151,6 +153,7 @@ std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& Dst
     // Removal: only an empty folder is ever removed, never anything in it, and never the folder
     // that receives the files.
     if (PlaceOf(receiving, src) != Placement::Outside) return gathered;
+    closeBatch();  // the moved files' sources go first
     bool empty = false;
     try {
         empty = fs_.folderIsEmpty(src);

@@ -74,6 +74,9 @@ enum class Durability {
     // open for writing (where the kernel tells) or one that changed while it was copied fails
     // with EBUSY, and nothing is left of the copy.
     Synced,
+    // As Synced, except that the copy is put on the disk later, with others, by makeDurable; its
+    // write-back has started.
+    Deferred,
 };
 
 class FileSystem {
@@ -110,6 +113,11 @@ public:
     // source is untouched.
     virtual void copyFile(const Path& from, const Path& to, const CopyProgress& progress,
                           const volatile std::int32_t* cancel, Durability durability) = 0;
+
+    // Puts files placed by Deferred copies, and the folders that name them, on the disk: what
+    // Synced does for one copy, for many at the price of one disk flush where the file system
+    // allows it. Throws when any of them may not be on the disk.
+    virtual void makeDurable(const std::vector<Path>& placed) = 0;
 };
 
 }  // namespace sorvin::fs

@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -147,12 +149,48 @@ private:
     Path path_;
 };
 
-void SyncFolderOf(const Path& p)
+Path FolderOf(const Path& p) { return p.has_parent_path() ? p.parent_path() : Path("."); }
+
+void SyncFolder(const Path& folder)
 {
-    const Path folder = p.has_parent_path() ? p.parent_path() : Path(".");
     Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) Fail("open", folder);
     if (::fsync(fd.get()) != 0) Fail("fsync", folder);
+}
+
+void SyncFolderOf(const Path& p) { SyncFolder(FolderOf(p)); }
+
+// A file's data; a link has none of its own (its folder's sync holds it).
+void SyncFile(const Path& p)
+{
+    Fd fd(::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ELOOP) return;
+        Fail("open", p);
+    }
+    if (::fsync(fd.get()) != 0) Fail("fsync", p);
+}
+
+// Whether syncfs(2) puts everything written to this file system on its disk. Only local file
+// systems are trusted with it: on FUSE it does not reach the server (fsync does), and network
+// file systems differ in what they promise.
+bool SyncfsTrusted(const Path& folder)
+{
+    struct statfs sf;
+    if (::statfs(folder.c_str(), &sf) != 0) return false;
+    switch (static_cast<unsigned long>(sf.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0xF2F52010:  // f2fs
+    case 0x01021994:  // tmpfs
+    case 0x4D44:      // vfat, msdos
+    case 0x2011BAB0:  // exfat
+    case 0x7366746E:  // ntfs3
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Removes what a copy has put in place unless the copy gets to the end.
@@ -576,7 +614,7 @@ void PosixFs::copyFile(const Path& from, const Path& to, const CopyProgress& pro
     if (StatIfPresent(to, existing, false)) Fail("copy", to, EEXIST);
 
     Fd in = OpenRegularForReading(from, st);
-    if (durability == Durability::Synced) RefuseIfOpenForWriting(in.get(), from);
+    if (durability != Durability::Normal) RefuseIfOpenForWriting(in.get(), from);
     Path temp;
     Fd out;
     for (int attempt = 0; out.get() < 0; ++attempt) {
@@ -588,8 +626,8 @@ void PosixFs::copyFile(const Path& from, const Path& to, const CopyProgress& pro
 
     Reporter report(static_cast<std::uint64_t>(st.st_size), progress, cancel, from);
     CopyData(in.get(), out.get(), static_cast<std::uint64_t>(st.st_size), report, from, to,
-             durability == Durability::Synced);
-    if (durability == Durability::Synced) RefuseIfChanged(in.get(), st, from);
+             durability != Durability::Normal);
+    if (durability != Durability::Normal) RefuseIfChanged(in.get(), st, from);
     KeepAttributes(out.get(), st, to);
     if (durability == Durability::Synced && ::fsync(out.get()) != 0) Fail("fsync", to);
     if (out.close() != 0) Fail("close", to);
@@ -604,6 +642,30 @@ void PosixFs::copyFile(const Path& from, const Path& to, const CopyProgress& pro
         RemoveUnlessKept placed(to);
         SyncFolderOf(to);
         placed.keep();
+    }
+}
+
+void PosixFs::makeDurable(const std::vector<Path>& placed)
+{
+    std::map<Path, std::vector<const Path*>> byFolder;
+    for (const auto& p : placed) byFolder[FolderOf(p)].push_back(&p);
+    std::set<dev_t> synced;
+    for (const auto& [folder, files] : byFolder) {
+        struct stat st;
+        if (::stat(folder.c_str(), &st) != 0) Fail("stat", folder);
+        if (synced.contains(st.st_dev)) continue;
+        if (SyncfsTrusted(folder)) {
+            Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (fd.get() < 0) Fail("open", folder);
+            // A failure may be another program's file: the files are then synced one by one,
+            // which tells whether ours are on the disk.
+            if (::syncfs(fd.get()) == 0) {
+                synced.insert(st.st_dev);
+                continue;
+            }
+        }
+        for (const Path* file : files) SyncFile(*file);
+        SyncFolder(folder);
     }
 }
 

@@ -34,6 +34,7 @@ public:
     std::unique_ptr<Reader> openRead(const Path& p) override;
     void copyFile(const Path& from, const Path& to, const CopyProgress& progress,
                   const volatile std::int32_t* cancel, Durability durability) override;
+    void makeDurable(const std::vector<Path>& placed) override;
 
 private:
     Placement first_;

@@ -98,8 +98,14 @@ RunEnd RunGather(Window& window, fs::FileSystem& fs)
             move ? engine.FileMove2(item, destination) : engine.FileCopy2(item, destination);
         else
             move ? engine.FolderMove2(item, destination) : engine.FolderCopy2(item, destination);
-        if (CancelFlag == 1) return StoppedEnding(window, runCaption);
+        if (CancelFlag == 1) {
+            engine.closeBatch();
+            return StoppedEnding(window, runCaption);
+        }
     }
+    // Its failures stop the run like any file's.
+    engine.closeBatch();
+    if (CancelFlag == 1) return StoppedEnding(window, runCaption);
 
     window.setProgressVisible(false);
     window.setCancelEnabled(false);

@@ -266,8 +266,13 @@ TEST_F(FileMoveTest, AcrossFileSystemsTheSourceGoesOnlyAfterItsCopy)
     const std::string content = Bytes(3 * 1024 * 1024 + 5);
     tree.write("in/big.bin", content);
     engine.FileMove2(in("big.bin"), shm.folder(""));
+    // The source waits for its batch to be made durable, and so does the line.
+    EXPECT_TRUE(stdfs::exists(in("big.bin")));
+    EXPECT_TRUE(logLines().empty());
+    engine.closeBatch();
     EXPECT_EQ(ReadFile(shm / "big.bin"), content);
     EXPECT_FALSE(stdfs::exists(in("big.bin")));
+    EXPECT_EQ(logLines().back(), in("big.bin") + "…Move-T");
     EXPECT_EQ(window.captions.front(), "big.bin");
     EXPECT_EQ(window.captions[1], "big.bin 0% complete...");
     EXPECT_EQ(window.captions.back(), "big.bin 100% complete...");
@@ -286,6 +291,7 @@ TEST_F(FileMoveTest, AcrossFileSystemsTheSourceGoesOnlyAfterItsCopy)
     CancelFlag = 0;
     fs.failOn(Call::DeleteFile, EACCES);
     engine.FileMove2(in("c.bin"), shm.folder(""));
+    engine.closeBatch();
     EXPECT_EQ(window.messages.back().text, "ファイル書き込みエラーです。");
     EXPECT_EQ(ReadFile(shm / "c.bin"), "ccc");
     EXPECT_EQ(ReadFile(in("c.bin")), "ccc");

@@ -111,6 +111,7 @@ public:
     {
         Unexpected();
     }
+    void makeDurable(const std::vector<Path>&) override { Unexpected(); }
 
 private:
     [[noreturn]] static void Unexpected()

@@ -16,6 +16,7 @@ public:
     enum class Call {
         FileExists, FolderExists, EntryType, FileSize, Identity, SameFolder, List, FolderIsEmpty,
         CreateFolder, RemoveEmptyFolder, RenameNoReplace, DeleteFile, DeleteDuplicate, OpenRead, Read, CopyFile,
+        MakeDurable,
         Count_
     };
     using Match = std::function<bool(const fs::Path&)>;
@@ -62,6 +63,11 @@ public:
     {
         enter(Call::CopyFile, from, to);
         inner_.copyFile(from, to, progress, cancel, durability);
+    }
+    void makeDurable(const std::vector<fs::Path>& placed) override
+    {
+        for (const auto& p : placed) enter(Call::MakeDurable, p);
+        inner_.makeDurable(placed);
     }
     std::unique_ptr<fs::Reader> openRead(const fs::Path& p) override;
 

@@ -1,0 +1,123 @@
+// Moves across file systems share the cost of durability: the rule stays that no source is
+// deleted before its copy is on the disk, but the copies of a batch are made durable together
+// (one syncfs where the file system allows it, instead of two fsyncs for every file), and only
+// then are the batch's sources deleted and its lines written, in order. A batch is bounded in
+// bytes, files and age, so a crash leaves at most one batch to redo: its copies are in place
+// under their names, and the next run finds each remaining source identical to its copy.
+#include <unordered_set>
+
+#include "engine/engine.h"
+#include "engine/failure.h"
+#include "shared/state.h"
+#include "shared/text.h"
+
+namespace sorvin {
+
+namespace {
+
+constexpr std::size_t kBatchFiles = 4096;
+constexpr std::uint64_t kBatchBytes = 512u << 20;
+constexpr auto kBatchAge = std::chrono::seconds(1);
+constexpr std::string_view kMoveFailed = "移動が正常に終了しませんでした";
+
+}  // namespace
+
+void Engine::addToBatch(PlacedCopy copy, std::uint64_t bytes)
+{
+    if (batch_.empty()) batchOpened_ = std::chrono::steady_clock::now();
+    batch_.push_back(std::move(copy));
+    batchBytes_ += bytes;
+    if (batch_.size() >= kBatchFiles || batchBytes_ >= kBatchBytes ||
+        std::chrono::steady_clock::now() - batchOpened_ >= kBatchAge)
+        closeBatch();
+}
+
+bool Engine::batchPlaced(const std::string& target) const
+{
+    for (const auto& copy : batch_)
+        if (copy.target == target) return true;
+    return false;
+}
+
+void Engine::writeMoveLine(const std::string& line)
+{
+    const std::string stamped = line + "-" + TimeText();
+    window_.setPaneText(stamped);
+    LogBuffer += kCrLf;
+    LogBuffer += stamped;
+}
+
+bool Engine::reportFileFailure(const std::exception& e, const std::string& src, bool* stopsRun)
+{
+    closeBatch();
+    const Failure failure = DescribeFailure(e);
+    const auto text = FailureMessage(FailureSide::File, failure, window_.checked(MenuOption::ErrMushi));
+    if (!text) return true;
+    if (stopsRun) *stopsRun = true;
+    window_.message(*text, MessageTitle::Pelkor, MessageIcon::Exclamation);
+    LogBuffer += kCrLf;
+    LogBuffer += DisplayText(src);
+    CancelFlag = 1;
+    return failure.errorClass != fs::ErrorClass::Other;
+}
+
+void Engine::closeBatch()
+{
+    if (batch_.empty() || closing_) return;
+    closing_ = true;
+    std::vector<PlacedCopy> batch;
+    batch.swap(batch_);
+    batchBytes_ = 0;
+
+    // Which copies may not be on the disk: when the batch as a whole fails, each is tried alone.
+    std::unordered_set<std::size_t> notDurable;
+    std::vector<Path> targets;
+    for (const auto& copy : batch) targets.emplace_back(copy.target);
+    try {
+        fs_.makeDurable(targets);
+    } catch (const std::exception&) {
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            try {
+                fs_.makeDurable({targets[i]});
+            } catch (const std::exception&) {
+                notDurable.insert(i);
+            }
+        }
+    }
+
+    // A stop pressed meanwhile has ended LogBuffer's line already: the batch's lines go before
+    // that line end, where they would have stood had they been written at once.
+    const bool stopLineEnd = LogBuffer.ends_with(kCrLf);
+    if (stopLineEnd) LogBuffer.resize(LogBuffer.size() - kCrLf.size());
+    // A failure stops the run after its file, as it did when each move was finished at once:
+    // the batch's later moves are undone (their copies go, their sources stay).
+    bool stopped = false;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const PlacedCopy& copy = batch[i];
+        if (stopped || notDurable.contains(i)) {
+            try {
+                fs_.deleteFile(copy.target);
+            } catch (const std::exception&) {
+            }
+            if (stopped) continue;
+            stopped = true;
+            // As when a synced copy fails: the copy goes, the source stays, the run stops.
+            window_.message(std::string(kMoveFailed), MessageTitle::Pelkor, MessageIcon::Exclamation);
+            CancelFlag = 1;
+            LogBuffer += kCrLf;
+            LogBuffer += DisplayText(copy.src);
+            window_.setPaneText(DisplayText(copy.src));
+            continue;
+        }
+        try {
+            fs_.deleteFile(copy.src);
+        } catch (const std::exception& e) {
+            if (!reportFileFailure(e, copy.src, &stopped)) continue;
+        }
+        writeMoveLine(copy.line);
+    }
+    if (stopLineEnd) LogBuffer += kCrLf;
+    closing_ = false;
+}
+
+}  // namespace sorvin
