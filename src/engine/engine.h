@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,13 +48,21 @@ private:
     // once the batch's copies are on the disk.
     struct PlacedCopy {
         std::string src, target, line;
+        std::function<void()> step;  // instead: a step that needs the sources before it gone
     };
     void addToBatch(PlacedCopy copy, std::uint64_t bytes);
+    // Runs `step` once the batch's sources are deleted: now, when no batch is open.
+    void afterBatch(std::function<void()> step);
     bool batchPlaced(const std::string& target) const;
     void writeMoveLine(const std::string& line);
     // Tells the user of a failed step of a file's gathering; true when the step after it runs.
-    // *stopsRun becomes true when the run is to stop after this file.
-    bool reportFileFailure(const std::exception& e, const std::string& src, bool* stopsRun = nullptr);
+    bool reportFileFailure(const std::exception& e, const std::string& src);
+    // The same for a folder's step; true when the user was told and the run stops.
+    bool reportFolderFailure(const std::exception& e, bool move);
+    // Writes a folder's line; returns it as the result text gets it.
+    std::string writeFolderLine(const std::string& subject, std::string_view marker);
+    // A moved folder's removal once its files are gone; returns its lines as the result text gets them.
+    std::string removeIfEmptied(const std::string& src);
 
     Window& window_;
     fs::FileSystem& fs_;
@@ -61,6 +70,7 @@ private:
     std::uint64_t batchBytes_ = 0;
     std::chrono::steady_clock::time_point batchOpened_;
     bool closing_ = false;
+    bool batchStopped_ = false;  // while closing: a failure stops the run after its step
 };
 
 }  // namespace sorvin

@@ -133,7 +133,7 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
         }
         const Transfer copied = copyStep(target, fs::Durability::Deferred);
         if (copied != Transfer::Done) return copied;
-        addToBatch({src, target, line}, bytes);
+        addToBatch({src, target, line, {}}, bytes);
         return Transfer::Batched;
     };
 

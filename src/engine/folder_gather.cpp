@@ -72,24 +72,11 @@ std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& Dst
 
     // Reports a failed step; the call goes on with the next one.
     auto failed = [&](const std::exception& e) {
-        closeBatch();  // its lines come first
-        const Failure failure = DescribeFailure(e);
-        const auto text = FailureMessage(move ? FailureSide::FolderMove : FailureSide::FolderCopy, failure,
-                                         window_.checked(MenuOption::ErrMushi));
-        if (!text) return;
-        window_.message(*text, MessageTitle::Application, MessageIcon::Exclamation);
-        CancelFlag = 1;
-        result = gathered;
+        if (reportFolderFailure(e, move)) result = gathered;
     };
 
     auto event = [&](const std::string& subject, std::string_view marker, std::string& into) {
-        closeBatch();  // its lines come first
-        const std::string line = DisplayText(subject) + std::string(marker) + "-";
-        into += kCrLf;
-        into += line + TimeText();
-        window_.setPaneText(line + TimeText());
-        LogBuffer += kCrLf;
-        LogBuffer += line + TimeText();
+        into += writeFolderLine(subject, marker);
     };
 
     bool opened = true;
@@ -151,31 +138,54 @@ std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& Dst
     if (CancelFlag == 1) return result;
 
     // Removal: only an empty folder is ever removed, never anything in it, and never the folder
-    // that receives the files.
+    // that receives the files. The moved files' sources go with their batch: the removal
+    // follows them there.
     if (PlaceOf(receiving, src) != Placement::Outside) return gathered;
-    closeBatch();  // the moved files' sources go first
+    if (batch_.empty()) return gathered + removeIfEmptied(src);
+    afterBatch([this, src] { removeIfEmptied(src); });
+    return gathered;
+}
+
+bool Engine::reportFolderFailure(const std::exception& e, bool move)
+{
+    closeBatch();  // its lines come first
+    const Failure failure = DescribeFailure(e);
+    const auto text = FailureMessage(move ? FailureSide::FolderMove : FailureSide::FolderCopy, failure,
+                                     window_.checked(MenuOption::ErrMushi));
+    if (!text) return false;
+    window_.message(*text, MessageTitle::Application, MessageIcon::Exclamation);
+    CancelFlag = 1;
+    batchStopped_ = closing_;
+    return true;
+}
+
+std::string Engine::writeFolderLine(const std::string& subject, std::string_view marker)
+{
+    closeBatch();  // its lines come first
+    const std::string line = DisplayText(subject) + std::string(marker) + "-" + TimeText();
+    window_.setPaneText(line);
+    LogBuffer += kCrLf;
+    LogBuffer += line;
+    return std::string(kCrLf) + line;
+}
+
+std::string Engine::removeIfEmptied(const std::string& src)
+{
     bool empty = false;
     try {
         empty = fs_.folderIsEmpty(src);
     } catch (const std::exception& e) {
-        failed(e);
-        return gathered;
+        reportFolderFailure(e, true);
+        return "";
     }
-    if (!empty) {
-        event(src, kKept, gathered);
-        return gathered;
-    }
+    if (!empty) return writeFolderLine(src, kKept);
     try {
         fs_.removeEmptyFolder(src);
     } catch (const fs::FsError& e) {
-        if (e.error() == ENOTEMPTY || e.error() == EEXIST) {
-            event(src, kKept, gathered);  // something arrived meanwhile
-            return gathered;
-        }
-        failed(e);
+        if (e.error() == ENOTEMPTY || e.error() == EEXIST) return writeFolderLine(src, kKept);  // something arrived meanwhile
+        reportFolderFailure(e, true);
     }
-    event(src, kDeleted, gathered);
-    return gathered;
+    return writeFolderLine(src, kDeleted);
 }
 
 }  // namespace sorvin

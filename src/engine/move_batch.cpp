@@ -32,6 +32,12 @@ void Engine::addToBatch(PlacedCopy copy, std::uint64_t bytes)
         closeBatch();
 }
 
+void Engine::afterBatch(std::function<void()> step)
+{
+    if (batch_.empty()) return step();
+    batch_.push_back({{}, {}, {}, std::move(step)});
+}
+
 bool Engine::batchPlaced(const std::string& target) const
 {
     for (const auto& copy : batch_)
@@ -47,13 +53,13 @@ void Engine::writeMoveLine(const std::string& line)
     LogBuffer += stamped;
 }
 
-bool Engine::reportFileFailure(const std::exception& e, const std::string& src, bool* stopsRun)
+bool Engine::reportFileFailure(const std::exception& e, const std::string& src)
 {
     closeBatch();
     const Failure failure = DescribeFailure(e);
     const auto text = FailureMessage(FailureSide::File, failure, window_.checked(MenuOption::ErrMushi));
     if (!text) return true;
-    if (stopsRun) *stopsRun = true;
+    batchStopped_ = closing_;
     window_.message(*text, MessageTitle::Pelkor, MessageIcon::Exclamation);
     LogBuffer += kCrLf;
     LogBuffer += DisplayText(src);
@@ -72,13 +78,15 @@ void Engine::closeBatch()
     // Which copies may not be on the disk: when the batch as a whole fails, each is tried alone.
     std::unordered_set<std::size_t> notDurable;
     std::vector<Path> targets;
-    for (const auto& copy : batch) targets.emplace_back(copy.target);
+    for (const auto& copy : batch)
+        if (!copy.step) targets.emplace_back(copy.target);
     try {
         fs_.makeDurable(targets);
     } catch (const std::exception&) {
         for (std::size_t i = 0; i < batch.size(); ++i) {
+            if (batch[i].step) continue;
             try {
-                fs_.makeDurable({targets[i]});
+                fs_.makeDurable({batch[i].target});
             } catch (const std::exception&) {
                 notDurable.insert(i);
             }
@@ -91,16 +99,21 @@ void Engine::closeBatch()
     if (stopLineEnd) LogBuffer.resize(LogBuffer.size() - kCrLf.size());
     // A failure stops the run after its file, as it did when each move was finished at once:
     // the batch's later moves are undone (their copies go, their sources stay).
-    bool stopped = false;
+    batchStopped_ = false;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         const PlacedCopy& copy = batch[i];
-        if (stopped || notDurable.contains(i)) {
+        if (copy.step) {
+            // Queued before any stop or failure that came after: it runs, unless this batch failed.
+            if (!batchStopped_) copy.step();
+            continue;
+        }
+        if (batchStopped_ || notDurable.contains(i)) {
             try {
                 fs_.deleteFile(copy.target);
             } catch (const std::exception&) {
             }
-            if (stopped) continue;
-            stopped = true;
+            if (batchStopped_) continue;
+            batchStopped_ = true;
             // As when a synced copy fails: the copy goes, the source stays, the run stops.
             window_.message(std::string(kMoveFailed), MessageTitle::Pelkor, MessageIcon::Exclamation);
             CancelFlag = 1;
@@ -112,7 +125,7 @@ void Engine::closeBatch()
         try {
             fs_.deleteFile(copy.src);
         } catch (const std::exception& e) {
-            if (!reportFileFailure(e, copy.src, &stopped)) continue;
+            if (!reportFileFailure(e, copy.src)) continue;
         }
         writeMoveLine(copy.line);
     }

@@ -326,6 +326,41 @@ TEST_F(FileMoveTest, AcrossFileSystemsTheSourceGoesOnlyAfterItsCopy)
     }
 }
 
+TEST_F(FileMoveTest, ABatchFinishesInOrderBeforeAStopAndAFailureUndoesTheMovesAfterIt)
+{
+    if (!HaveSecondFileSystem()) GTEST_SKIP() << "/dev/shm is not a second file system";
+    TempTree shm("/dev/shm");
+    const Lines names {"a", "b", "c"};
+    auto moveAll = [&] {
+        for (const auto& n : names) tree.write("in/" + n, n + n);
+        for (const auto& n : names) engine.FileMove2(in(n), shm.folder(""));
+    };
+
+    // The stop, pressed while c is copied, ends the batch of a and b first: their lines stand
+    // before the line the stop ended, c's path after it.
+    stopAtYield(8);
+    moveAll();
+    EXPECT_EQ(ListTree(shm.root()), (Lines {"a", "b"}));
+    EXPECT_EQ(ListTree(tree / "in"), (Lines {"c"}));
+    EXPECT_EQ(logLines(), (Lines {in("a") + "…Move-T", in("b") + "…Move-T", in("c")}));
+
+    // b's copy cannot be made durable: a's move finishes, b's copy goes, c's move is undone.
+    window.onYield = {};
+    CancelFlag = 0;
+    LogBuffer.clear();
+    stdfs::remove(shm / "a");
+    stdfs::remove(shm / "b");
+    fs.failOn(Call::MakeDurable, EIO, EndsWith("/b"), 0, -1);
+    moveAll();
+    EXPECT_EQ(ListTree(tree / "in"), names);  // nothing is deleted before the batch is durable
+    engine.closeBatch();
+    EXPECT_EQ(ListTree(shm.root()), (Lines {"a"}));
+    EXPECT_EQ(ListTree(tree / "in"), (Lines {"b", "c"}));
+    EXPECT_EQ(window.messageTexts(), (Lines {"移動が正常に終了しませんでした"}));
+    EXPECT_EQ(logLines(), (Lines {in("a") + "…Move-T", in("b")}));
+    EXPECT_EQ(CancelFlag, 1);
+}
+
 TEST_F(FileCopyTest, CopiesKeepTheSourceItsBitsAndTimeAndShowProgress)
 {
     tree.write("in/a.txt", Bytes(1000));
