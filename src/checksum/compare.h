@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 
 #include "fs/file_system.h"
 #include "shared/window.h"
@@ -16,7 +15,7 @@ enum class Comparison { Same, Different, Stopped };
 // shows its progress in the caption at every 1 MiB and lets the window take the stop button
 // there. `length` is the size both files were found to have; a file that is longer or shorter
 // when read differs. File-system failures are thrown to the caller.
-Comparison CompareFiles(Window& window, fs::FileSystem& fs, const std::filesystem::path& a,
-                        const std::filesystem::path& b, std::uint64_t length);
+Comparison CompareFiles(Window& window, fs::FileSystem& fs, const fs::Entry& a, const fs::Entry& b,
+                        std::uint64_t length);
 
 }  // namespace sorvin

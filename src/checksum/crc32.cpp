@@ -82,12 +82,12 @@ private:
 
 }  // namespace
 
-std::string FileCRC32(Window& window, fs::FileSystem& fs, const std::filesystem::path& path)
+std::string FileCRC32(Window& window, fs::FileSystem& fs, const fs::Entry& file)
 {
-    if (path.empty()) return "";
-    const std::uint64_t length = fs.fileSize(path);
+    if (file.name.empty()) return "";
+    const std::uint64_t length = fs.fileSize(file);
     if (length == 0) return "";
-    fs::BlockReader blocks(fs.openRead(path), length);
+    fs::BlockReader blocks(fs.openRead(file), length);
     if (CancelFlag == 1) return "-1";
 
     // The caption reports at every 1 MiB offset inside the file; the window gets its chance to

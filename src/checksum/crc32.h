@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 
 #include "fs/file_system.h"
@@ -24,8 +23,8 @@ std::uint32_t Crc32Update(std::uint32_t crc, const void* data, std::size_t n);
 // Eight upper-case hexadecimal digits, most significant byte first.
 std::string Crc32Text(std::uint32_t crc);
 
-// The file's CRC-32 as Crc32Text gives it; "" for an empty path or an empty file, "-1" when the
+// The file's CRC-32 as Crc32Text gives it; "" for an empty name or an empty file, "-1" when the
 // stop flag was raised meanwhile. File-system failures are thrown to the caller.
-std::string FileCRC32(Window& window, fs::FileSystem& fs, const std::filesystem::path& path);
+std::string FileCRC32(Window& window, fs::FileSystem& fs, const fs::Entry& file);
 
 }  // namespace sorvin

@@ -36,12 +36,12 @@ void TerminalWindow::countSources(const std::vector<std::filesystem::path>& sour
     if (stderrIsTerminal_) progress_.emplace(fs::MeasureTrees(fs_, sources));
 }
 
-void TerminalWindow::fileStarted(const std::string& path)
+void TerminalWindow::fileStarted(const fs::Entry& file)
 {
     if (!progress_) return;
     std::uint64_t size = 0;
     try {
-        size = fs_.fileSize(path);
+        size = fs_.fileSize(file);
     } catch (const fs::FsError&) {
     }
     progress_->fileStarted(size);

@@ -39,7 +39,7 @@ public:
     void setMenuEnabled(bool) override {}
     void message(const std::string& text, MessageTitle title, MessageIcon icon) override;
     void yield() override;
-    void fileStarted(const std::string& path) override;
+    void fileStarted(const fs::Entry& file) override;
     void fileCopied(std::uint64_t transferred) override;
 
     const std::string& pane() const { return pane_; }

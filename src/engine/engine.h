@@ -1,6 +1,10 @@
 // The four gathering operations. Each takes the full path of its source and the destination
 // folder (ending in "/"), writes its log lines, handles its own failures and returns its result
 // text (CR LF + the lines it wrote), which no caller needs.
+//
+// The two paths are followed once, when the operation opens the destination and the folder the
+// source lies in; every later step goes through open folders (see fs::Folder), and full paths
+// are built only to be shown.
 #pragma once
 
 #include <chrono>
@@ -39,21 +43,30 @@ private:
     enum class Mode { Move, Copy };
     std::string gatherFile(Mode mode, const Path& src, const Path& dst);
     std::string gatherFolder(Mode mode, const Path& src, const Path& dst);
+    // `name` in `srcFolder`, into `dst`.
+    std::string gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const std::string& name, const fs::FolderPtr& dst);
+    // The folder `name` in `parent`, shown as `shown`, into `dst`.
+    std::string gatherFolder(Mode mode, const fs::FolderPtr& parent, const std::string& name, const std::string& shown,
+                             const fs::FolderPtr& dst);
 
     enum class Placement { Outside, Same, Inside };
-    std::optional<fs::Identity> IdentityOf(const std::string& folder);
-    Placement PlaceOf(const std::string& other, const std::string& folder);
+    std::optional<fs::Identity> IdentityOf(const fs::Folder& folder);
+    Placement PlaceOf(const fs::Folder& other, const fs::Folder& folder);
 
     // A move across file systems whose copy is placed: its source goes, and its line is written,
     // once the batch's copies are on the disk.
     struct PlacedCopy {
-        std::string src, target, line;
+        fs::FolderPtr srcFolder, dstFolder;  // open until the batch is closed
+        std::string srcName, targetName, line;
         std::function<void()> step;  // instead: a step that needs the sources before it gone
+
+        fs::Entry source() const { return {*srcFolder, srcName}; }
+        fs::Entry target() const { return {*dstFolder, targetName}; }
     };
     void addToBatch(PlacedCopy copy, std::uint64_t bytes);
     // Runs `step` once the batch's sources are deleted: now, when no batch is open.
     void afterBatch(std::function<void()> step);
-    bool batchPlaced(const std::string& target) const;
+    bool batchPlaced(const fs::Entry& target) const;
     void writeMoveLine(const std::string& line);
     // Tells the user of a failed step of a file's gathering; true when the step after it runs.
     bool reportFileFailure(const std::exception& e, const std::string& src);
@@ -62,7 +75,8 @@ private:
     // Writes a folder's line; returns it as the result text gets it.
     std::string writeFolderLine(const std::string& subject, std::string_view marker);
     // A moved folder's removal once its files are gone; returns its lines as the result text gets them.
-    std::string removeIfEmptied(const std::string& src);
+    std::string removeIfEmptied(const fs::FolderPtr& parent, const std::string& name, const fs::FolderPtr& folder,
+                                const std::string& src);
 
     Window& window_;
     fs::FileSystem& fs_;

@@ -51,6 +51,21 @@ std::string Engine::FileCopy2(const Path& SrcPath, const Path& DstPath) { return
 
 std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPath)
 {
+    const std::string& src = SrcPath.native();
+    fs::FolderPtr srcFolder, dst;
+    try {
+        srcFolder = fs_.openPath(fs::ParentFolderName(src));
+        dst = fs_.openPath(DstPath);
+    } catch (const std::exception& e) {
+        window_.yield();
+        if (CancelFlag != 1) reportFileFailure(e, src);
+        return {};
+    }
+    return gatherFile(mode, srcFolder, fs::FileName(src), dst);
+}
+
+std::string Engine::gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const std::string& fileName, const fs::FolderPtr& dst)
+{
     const bool move = mode == Mode::Move;
     const FileTexts& texts = move ? kMoveTexts : kCopyTexts;
     std::string result;
@@ -58,13 +73,11 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
     window_.yield();
     if (CancelFlag == 1) return result;
 
-    const std::string& src = SrcPath.native();
-    const std::string& dst = DstPath.native();
-    window_.fileStarted(src);
-    const std::string srcFolder = fs::WithTrailingSlash(fs::ParentFolderName(src));
-    const std::string fileName = fs::FileName(src);
-    const auto srcFolderId = IdentityOf(srcFolder);
-    const auto dstId = IdentityOf(dst);
+    const std::string src = srcFolder->path() + fileName;  // shown, never followed
+    const fs::Entry source {*srcFolder, fileName};
+    window_.fileStarted(source);
+    const auto srcFolderId = IdentityOf(*srcFolder);
+    const auto dstId = IdentityOf(*dst);
 
     auto writeLine = [&](const std::string& subject, std::string_view marker, bool stampShownLine) {
         closeBatch();  // its lines come first
@@ -77,13 +90,12 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
         LogBuffer += stamped;
     };
 
-    // Reports a failed step; true when the operation goes on with the step after it.
     auto failed = [&](const std::exception& e) { return reportFileFailure(e, src); };
 
     // The copy step; its failures have their own message, and the source always stays.
-    auto copyStep = [&](const std::string& target, fs::Durability durability) {
+    auto copyStep = [&](const fs::Entry& target, fs::Durability durability) {
         try {
-            fs_.copyFile(src, target, [&](std::uint64_t total, std::uint64_t done) { CopyProgress(window_, total, done); },
+            fs_.copyFile(source, target, [&](std::uint64_t total, std::uint64_t done) { CopyProgress(window_, total, done); },
                          &CancelFlag, durability);
             return Transfer::Done;
         } catch (const fs::FsError& e) {
@@ -107,14 +119,14 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
     };
 
     // `line` is written once the move is done.
-    auto moveTo = [&](const std::string& target, const std::string& line) {
+    auto moveTo = [&](const fs::Entry& target, const std::string& line) {
         window_.setCaption(DisplayText(fileName));
         // When either side could not be looked at, the rename reports why. A file mounted on its
         // own, on another file system than its folder, makes the rename answer EXDEV.
         const bool oneFileSystem = !srcFolderId || !dstId || srcFolderId->dev == dstId->dev;
         if (oneFileSystem) {
             try {
-                fs_.renameNoReplace(src, target);
+                fs_.renameNoReplace(source, target);
                 return Transfer::Done;
             } catch (const fs::FsError& e) {
                 if (e.error() == EEXIST) return Transfer::NameTaken;
@@ -127,27 +139,26 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
         // rest of its batch.
         std::uint64_t bytes = 0;
         try {
-            bytes = fs_.fileSize(src);
+            bytes = fs_.fileSize(source);
         } catch (const fs::FsError&) {
             // the copy step reports what is wrong with the source
         }
         const Transfer copied = copyStep(target, fs::Durability::Deferred);
         if (copied != Transfer::Done) return copied;
-        addToBatch({src, target, line, {}}, bytes);
+        addToBatch({srcFolder, dst, fileName, std::string(target.name), line, {}}, bytes);
         return Transfer::Batched;
     };
 
     // The same folder reached through a link, "..", or another letter case is still the same:
     // gathering a file onto itself would take it for its own duplicate.
-    const bool sameFolder = srcFolder == dst ||
-        (srcFolderId && dstId &&
-         (*srcFolderId == *dstId || (srcFolderId->dev == dstId->dev && fs_.sameFolderOtherSpelling(srcFolder, dst))));
+    const bool sameFolder = srcFolderId && dstId &&
+        (*srcFolderId == *dstId || (srcFolderId->dev == dstId->dev && fs_.sameFolderOtherSpelling(*srcFolder, *dst)));
     if (sameFolder) {
-        writeLine(srcFolder + fileName, texts.sameFolder, true);
+        writeLine(src, texts.sameFolder, true);
         return result;
     }
 
-    CandidateWalk walk(window_, fs_, src, dst, move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
+    CandidateWalk walk(window_, fs_, *srcFolder, fileName, *dst, move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
     for (bool taken = false;; taken = true) {
         WalkOutcome outcome;
         try {
@@ -167,38 +178,38 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
                 // A copy this run placed counts only once it is on the disk.
                 if (batchPlaced(walk.target())) closeBatch();
                 try {
-                    if (!fs_.deleteDuplicate(src, walk.target())) {
+                    if (!fs_.deleteDuplicate(source, walk.target())) {
                         // The name found was the source itself, spelled another way.
-                        writeLine(srcFolder + fileName, texts.sameFolder, true);
+                        writeLine(src, texts.sameFolder, true);
                         return result;
                     }
                 } catch (const std::exception& e) {
                     if (!failed(e)) return result;
                 }
             }
-            writeLine(srcFolder + walk.candidate(), texts.identical, !move);
+            writeLine(srcFolder->path() + walk.candidate(), texts.identical, !move);
             return result;
         }
 
         Transfer transfer;
         if (move) {
             const auto marker = walk.renameCount() != 0 ? texts.renamed : texts.plain;
-            transfer = moveTo(walk.target(), DisplayText(srcFolder + walk.candidate()) + std::string(marker));
+            transfer = moveTo(walk.target(), DisplayText(srcFolder->path() + walk.candidate()) + std::string(marker));
         } else {
             ProgressLabel = fileName;
             transfer = copyStep(walk.target(), fs::Durability::Normal);
         }
         if (transfer == Transfer::NameTaken) continue;
         if (transfer == Transfer::Done)
-            writeLine(srcFolder + walk.candidate(), walk.renameCount() != 0 ? texts.renamed : texts.plain, true);
+            writeLine(srcFolder->path() + walk.candidate(), walk.renameCount() != 0 ? texts.renamed : texts.plain, true);
         return result;
     }
 }
 
-std::optional<fs::Identity> Engine::IdentityOf(const std::string& folder)
+std::optional<fs::Identity> Engine::IdentityOf(const fs::Folder& folder)
 {
     try {
-        return fs_.identity(folder, true);
+        return fs_.identity(folder);
     } catch (const fs::FsError&) {
         return std::nullopt;
     }

@@ -1,6 +1,6 @@
 // Gathering one folder tree, by moving or by copying. One call per folder, in order:
-//   check that the source is a folder; reset the serial table; yield; give up when a stop was
-//   asked for;
+//   open the source, a real folder and never a link to one; reset the serial table; yield; give up
+//   when a stop was asked for;
 //   the start check (the destination is the source or lies inside it: touch nothing);
 //   with the structure kept, create the folder's copy in the destination when it is missing and
 //   start the call again on it;
@@ -34,39 +34,59 @@ constexpr std::string_view kDeleted = "…フォルダ削除";
 std::string Engine::FolderMove2(const Path& SrcPath, const Path& DstPath) { return gatherFolder(Mode::Move, SrcPath, DstPath); }
 std::string Engine::FolderCopy2(const Path& SrcPath, const Path& DstPath) { return gatherFolder(Mode::Copy, SrcPath, DstPath); }
 
-Engine::Placement Engine::PlaceOf(const std::string& other, const std::string& folder)
+Engine::Placement Engine::PlaceOf(const fs::Folder& other, const fs::Folder& folder)
 {
-    const std::string prefix = folder + "/";
-    if (other == prefix) return Placement::Same;
-    if (other.starts_with(prefix)) return Placement::Inside;
-    // Links, "..", a root folder or another letter case hide the relation from the text: climb
-    // from the other folder through its real parents and compare each with the folder itself.
+    // Climb from the other folder through its real parents and compare each with the folder
+    // itself: links, "..", a root folder or another letter case hide the relation from names.
     try {
-        const fs::Identity target = fs_.identity(folder, true);
-        auto isFolder = [&](const fs::Identity& id, const std::string& path) {
-            return id == target || (id.dev == target.dev && fs_.sameFolderOtherSpelling(path, folder));
+        const fs::Identity target = fs_.identity(folder);
+        auto isFolder = [&](const fs::Identity& id, const fs::Folder& step) {
+            return id == target || (id.dev == target.dev && fs_.sameFolderOtherSpelling(step, folder));
         };
-        std::string step = other;
-        fs::Identity here = fs_.identity(step, true);
-        if (isFolder(here, step)) return Placement::Same;
+        fs::Identity here = fs_.identity(other);
+        if (isFolder(here, other)) return Placement::Same;
+        fs::FolderPtr up = fs_.openFolder({other, ".."});
         for (;;) {
-            step = fs::WithTrailingSlash(step) + "..";
-            const fs::Identity up = fs_.identity(step, true);
-            if (up == here) return Placement::Outside;  // the root is its own parent
-            if (isFolder(up, step)) return Placement::Inside;
-            here = up;
+            const fs::Identity upId = fs_.identity(*up);
+            if (upId == here) return Placement::Outside;  // the root is its own parent
+            if (isFolder(upId, *up)) return Placement::Inside;
+            here = upId;
+            up = fs_.openFolder({*up, ".."});
         }
     } catch (const fs::FsError&) {
-        return Placement::Outside;  // what does not exist cannot lie inside anything
+        return Placement::Outside;  // what cannot be looked at cannot be shown to lie inside
     }
 }
 
 std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& DstPath)
 {
+    const std::string& src = SrcPath.native();
+    // The root folder has no name in a parent: it is "." in itself.
+    std::string name = fs::FileName(src);
+    fs::FolderPtr parent, dst;
+    try {
+        parent = fs_.openPath(name.empty() ? src : fs::ParentFolderName(src));
+        dst = fs_.openPath(DstPath);
+    } catch (const std::exception& e) {
+        // Nothing to walk: reported as a folder that cannot be opened.
+        const Failure failure = DescribeFailure(e);
+        if (const auto text = FailureMessage(mode == Mode::Move ? FailureSide::FolderMove : FailureSide::FolderCopy, failure,
+                                             window_.checked(MenuOption::ErrMushi))) {
+            window_.message(*text, MessageTitle::Application, MessageIcon::Exclamation);
+            CancelFlag = 1;
+        }
+        NameTable.reset();
+        window_.yield();
+        return {};
+    }
+    return gatherFolder(mode, parent, name.empty() ? "." : name, src, dst);
+}
+
+std::string Engine::gatherFolder(Mode mode, const fs::FolderPtr& parent, const std::string& name, const std::string& src,
+                                 const fs::FolderPtr& dst)
+{
     const bool move = mode == Mode::Move;
     const FolderTexts& texts = move ? kMoveTexts : kCopyTexts;
-    const std::string& src = SrcPath.native();
-    const std::string& dst = DstPath.native();
     std::string result;    // what the call returns
     std::string gathered;  // the log text of its walk so far
 
@@ -79,70 +99,75 @@ std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& Dst
         into += writeFolderLine(subject, marker);
     };
 
-    bool opened = true;
+    // Opened without following a link: a folder swapped for one is never entered.
+    fs::FolderPtr folder;
     try {
-        const fs::EntryType type = fs_.entryType(src);
-        if (type != fs::EntryType::Folder) throw fs::FsError("opendir", type == fs::EntryType::None ? ENOENT : ENOTDIR, src);
+        folder = fs_.openFolder({*parent, name});
     } catch (const std::exception& e) {
         failed(e);
-        opened = false;
     }
     NameTable.reset();
     window_.yield();
     // A folder that cannot be opened has nothing to walk, even when the failure was ignored.
-    if (CancelFlag == 1 || !opened) return result;
+    if (CancelFlag == 1 || !folder) return result;
 
-    if (const Placement placement = PlaceOf(dst, src); placement != Placement::Outside) {
+    if (const Placement placement = PlaceOf(*dst, *folder); placement != Placement::Outside) {
         result.clear();
         event(src, placement == Placement::Same ? texts.same : texts.inside, result);
         return result;
     }
 
-    std::string receiving = dst;
+    fs::FolderPtr receiving = dst;
     if (window_.folderKeep()) {
-        const std::string copyPath = dst + fs::FileName(src);
+        const fs::Entry copyEntry {*dst, name};
         bool exists = true;  // a failed test goes the way of an existing folder
         try {
             // Only a real folder will do: a link in its place, one this run gathered perhaps,
             // would pour the files into whatever folder it names.
-            exists = fs_.entryType(copyPath) == fs::EntryType::Folder;
+            exists = fs_.entryType(copyEntry) == fs::EntryType::Folder;
         } catch (const std::exception& e) {
             failed(e);
         }
         if (!exists) {
             bool created = true;
             try {
-                fs_.createFolder(copyPath);
+                fs_.createFolder(copyEntry);
             } catch (const std::exception& e) {
                 failed(e);
                 created = false;
             }
-            event(copyPath, kCreated, gathered);
+            event(copyEntry.path(), kCreated, gathered);
             // Starting again after an ignored failure would only fail again, without end.
             if (!created && CancelFlag != 1) return gathered;
-            return gatherFolder(mode, SrcPath, DstPath);
+            return gatherFolder(mode, parent, name, src, dst);
         }
-        receiving = copyPath + "/";
+        // Held open from here on: a link put in its place later never receives a file.
+        try {
+            receiving = fs_.openFolder(copyEntry);
+        } catch (const std::exception& e) {
+            failed(e);
+            return result;
+        }
     }
 
     gathered.clear();
     fs::Listing listing;
     try {
-        listing = fs_.list(src);
+        listing = fs_.list(*folder);
     } catch (const std::exception& e) {
         failed(e);  // the walk is empty
     }
-    for (const std::string& file : listing.files) gathered += move ? FileMove2(file, receiving) : FileCopy2(file, receiving);
-    for (const std::string& folder : listing.folders) gathered += gatherFolder(mode, folder, receiving);
+    for (const std::string& file : listing.files) gathered += gatherFile(mode, folder, file, receiving);
+    for (const std::string& sub : listing.folders) gathered += gatherFolder(mode, folder, sub, folder->path() + sub, receiving);
     if (!move) return gathered;
     if (CancelFlag == 1) return result;
 
     // Removal: only an empty folder is ever removed, never anything in it, and never the folder
     // that receives the files. The moved files' sources go with their batch: the removal
     // follows them there.
-    if (PlaceOf(receiving, src) != Placement::Outside) return gathered;
-    if (batch_.empty()) return gathered + removeIfEmptied(src);
-    afterBatch([this, src] { removeIfEmptied(src); });
+    if (PlaceOf(*receiving, *folder) != Placement::Outside) return gathered;
+    if (batch_.empty()) return gathered + removeIfEmptied(parent, name, folder, src);
+    afterBatch([this, parent, name, folder, src] { removeIfEmptied(parent, name, folder, src); });
     return gathered;
 }
 
@@ -169,18 +194,19 @@ std::string Engine::writeFolderLine(const std::string& subject, std::string_view
     return std::string(kCrLf) + line;
 }
 
-std::string Engine::removeIfEmptied(const std::string& src)
+std::string Engine::removeIfEmptied(const fs::FolderPtr& parent, const std::string& name, const fs::FolderPtr& folder,
+                                    const std::string& src)
 {
     bool empty = false;
     try {
-        empty = fs_.folderIsEmpty(src);
+        empty = fs_.folderIsEmpty(*folder);
     } catch (const std::exception& e) {
         reportFolderFailure(e, true);
         return "";
     }
     if (!empty) return writeFolderLine(src, kKept);
     try {
-        fs_.removeEmptyFolder(src);
+        fs_.removeEmptyFolder({*parent, name}, *folder);
     } catch (const fs::FsError& e) {
         if (e.error() == ENOTEMPTY || e.error() == EEXIST) return writeFolderLine(src, kKept);  // something arrived meanwhile
         reportFolderFailure(e, true);

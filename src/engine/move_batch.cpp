@@ -35,13 +35,15 @@ void Engine::addToBatch(PlacedCopy copy, std::uint64_t bytes)
 void Engine::afterBatch(std::function<void()> step)
 {
     if (batch_.empty()) return step();
-    batch_.push_back({{}, {}, {}, std::move(step)});
+    batch_.push_back({{}, {}, {}, {}, {}, std::move(step)});
 }
 
-bool Engine::batchPlaced(const std::string& target) const
+bool Engine::batchPlaced(const fs::Entry& target) const
 {
+    // By the paths shown: the same folder opened for two dropped items is two handles.
+    const std::string path = target.path();
     for (const auto& copy : batch_)
-        if (copy.target == target) return true;
+        if (!copy.step && copy.target().path() == path) return true;
     return false;
 }
 
@@ -77,16 +79,16 @@ void Engine::closeBatch()
 
     // Which copies may not be on the disk: when the batch as a whole fails, each is tried alone.
     std::unordered_set<std::size_t> notDurable;
-    std::vector<Path> targets;
+    std::vector<fs::Entry> targets;
     for (const auto& copy : batch)
-        if (!copy.step) targets.emplace_back(copy.target);
+        if (!copy.step) targets.push_back(copy.target());
     try {
         fs_.makeDurable(targets);
     } catch (const std::exception&) {
         for (std::size_t i = 0; i < batch.size(); ++i) {
             if (batch[i].step) continue;
             try {
-                fs_.makeDurable({batch[i].target});
+                fs_.makeDurable({batch[i].target()});
             } catch (const std::exception&) {
                 notDurable.insert(i);
             }
@@ -109,7 +111,7 @@ void Engine::closeBatch()
         }
         if (batchStopped_ || notDurable.contains(i)) {
             try {
-                fs_.deleteFile(copy.target);
+                fs_.deleteFile(copy.target());
             } catch (const std::exception&) {
             }
             if (batchStopped_) continue;
@@ -118,14 +120,14 @@ void Engine::closeBatch()
             window_.message(std::string(kMoveFailed), MessageTitle::Pelkor, MessageIcon::Exclamation);
             CancelFlag = 1;
             LogBuffer += kCrLf;
-            LogBuffer += DisplayText(copy.src);
-            window_.setPaneText(DisplayText(copy.src));
+            LogBuffer += DisplayText(copy.source().path());
+            window_.setPaneText(DisplayText(copy.source().path()));
             continue;
         }
         try {
-            fs_.deleteFile(copy.src);
+            fs_.deleteFile(copy.source());
         } catch (const std::exception& e) {
-            if (!reportFileFailure(e, copy.src)) continue;
+            if (!reportFileFailure(e, copy.source().path())) continue;
         }
         writeMoveLine(copy.line);
     }

@@ -37,11 +37,11 @@ std::string SerialName(std::string_view base, std::string_view ext, int serial, 
     return name;
 }
 
-CandidateWalk::CandidateWalk(Window& window, fs::FileSystem& fs, std::string srcPath, std::string dstFolder,
-                             SameFileRule rule)
-    : window_(window), fs_(fs), src_(std::move(srcPath)), dst_(std::move(dstFolder)),
-      fileName_(fs::FileName(src_)), base_(fs::BaseName(fileName_)), ext_(fs::ExtensionName(fileName_)),
-      candidate_(fileName_), rule_(rule), known_(RunPicture.folder(dst_))
+CandidateWalk::CandidateWalk(Window& window, fs::FileSystem& fs, const fs::Folder& srcFolder, std::string fileName,
+                             const fs::Folder& dstFolder, SameFileRule rule)
+    : window_(window), fs_(fs), src_(srcFolder), dst_(dstFolder), fileName_(std::move(fileName)),
+      base_(fs::BaseName(fileName_)), ext_(fs::ExtensionName(fileName_)), candidate_(fileName_), rule_(rule),
+      known_(RunPicture.folder(dst_.path()))
 {
 }
 
@@ -50,25 +50,24 @@ int CandidateWalk::compareFileSize()
     // The source's size is read once per file, and only when a name is occupied: a free name
     // needs nothing of the source.
     auto sourceSize = [this] {
-        if (!srcSize_) srcSize_ = fs_.fileSize(src_);
+        if (!srcSize_) srcSize_ = fs_.fileSize(source());
         return *srcSize_;
     };
     if (auto known = known_.find(candidate_); known != known_.end() && known->second != sourceSize()) return 1;
-    const std::string target = dst_ + candidate_;
-    if (!fs_.fileExists(target)) return 0;
-    const std::uint64_t size = fs_.fileSize(target);
+    if (fs_.entryType(target()) != fs::EntryType::File) return 0;
+    const std::uint64_t size = fs_.fileSize(target());
     known_[candidate_] = size;
     if (size != sourceSize()) return 1;
     // A link in the destination that leads back to the source is not a second copy of it:
     // taking the source for its duplicate would delete the only data.
-    return pointsAtSource(target) ? 1 : 2;
+    return pointsAtSource() ? 1 : 2;
 }
 
-bool CandidateWalk::pointsAtSource(const std::string& target)
+bool CandidateWalk::pointsAtSource()
 {
     try {
-        const fs::Identity source = fs_.identity(src_, false);
-        return fs_.identity(target, false) != source && fs_.identity(target, true) == source;
+        const fs::Identity source = fs_.identity(this->source(), false);
+        return fs_.identity(target(), false) != source && fs_.identity(target(), true) == source;
     } catch (const fs::FsError&) {
         return false;  // a dangling link leads nowhere, least of all to the source
     }
@@ -81,10 +80,10 @@ void CandidateWalk::advance()
     ++renameCount_;
 }
 
-bool CandidateWalk::isLink(const std::string& path)
+bool CandidateWalk::isLink(const fs::Entry& entry)
 {
     try {
-        return fs_.identity(path, false) != fs_.identity(path, true);
+        return fs_.identity(entry, false) != fs_.identity(entry, true);
     } catch (const fs::FsError&) {
         return true;  // only a link can lead nowhere
     }
@@ -93,7 +92,7 @@ bool CandidateWalk::isLink(const std::string& path)
 std::optional<WalkOutcome> CandidateWalk::sameChecksum()
 {
     ProgressLabel = "Src-" + fileName_;
-    if (!srcCrc_) srcCrc_ = FileCRC32(window_, fs_, src_);
+    if (!srcCrc_) srcCrc_ = FileCRC32(window_, fs_, source());
     if (CancelFlag == 1) return WalkOutcome::Stopped;
     ProgressLabel = "Dst-" + candidate_;
     const std::string targetCrc = FileCRC32(window_, fs_, target());
@@ -107,12 +106,12 @@ std::optional<WalkOutcome> CandidateWalk::sameContent()
     // A second hard link of the source is the same file by definition. Whether the two names
     // are one entry spelled twice is for the deletion to find out, which is the one step
     // where it matters.
-    if (fs_.identity(src_, false) == fs_.identity(target(), false)) return WalkOutcome::Identical;
+    if (fs_.identity(source(), false) == fs_.identity(target(), false)) return WalkOutcome::Identical;
     // A link is read as the text it points with: a file holding that text is not its duplicate.
-    if (isLink(src_) != isLink(target())) return std::nullopt;
+    if (isLink(source()) != isLink(target())) return std::nullopt;
     // Reading both files proves more than their checksums can, in a single pass over each.
     ProgressLabel = "Dst-" + candidate_;
-    switch (CompareFiles(window_, fs_, src_, target(), *srcSize_)) {
+    switch (CompareFiles(window_, fs_, source(), target(), *srcSize_)) {
     case Comparison::Same: return WalkOutcome::Identical;
     case Comparison::Stopped: return WalkOutcome::Stopped;
     case Comparison::Different: return std::nullopt;

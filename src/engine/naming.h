@@ -50,8 +50,9 @@ enum class SameFileRule {
 
 class CandidateWalk {
 public:
-    // `dstFolder` ends in "/".
-    CandidateWalk(Window& window, fs::FileSystem& fs, std::string srcPath, std::string dstFolder, SameFileRule rule);
+    // The source is `fileName` in `srcFolder`; both folders stay open while the walk lives.
+    CandidateWalk(Window& window, fs::FileSystem& fs, const fs::Folder& srcFolder, std::string fileName,
+                  const fs::Folder& dstFolder, SameFileRule rule);
 
     // Walks on from the current candidate. File-system failures are thrown.
     WalkOutcome run();
@@ -59,20 +60,23 @@ public:
     void skip() { advance(); }
 
     const std::string& candidate() const { return candidate_; }
-    std::string target() const { return dst_ + candidate_; }
+    fs::Entry target() const { return {dst_, candidate_}; }
     int renameCount() const { return renameCount_; }
 
 private:
     int compareFileSize();  // 0 nothing there, 1 another size, 2 the same size
     void advance();
-    bool pointsAtSource(const std::string& target);
-    bool isLink(const std::string& path);
+    fs::Entry source() const { return {src_, fileName_}; }
+    bool pointsAtSource();
+    bool isLink(const fs::Entry& entry);
     std::optional<WalkOutcome> sameChecksum();  // nothing when the checksums differ
     std::optional<WalkOutcome> sameContent();   // nothing when the bytes differ
 
     Window& window_;
     fs::FileSystem& fs_;
-    std::string src_, dst_, fileName_, base_, ext_, candidate_;
+    const fs::Folder& src_;
+    const fs::Folder& dst_;
+    std::string fileName_, base_, ext_, candidate_;
     SameFileRule rule_;
     DestinationPicture::Sizes& known_;
     int renameCount_ = 0;

@@ -1,6 +1,12 @@
 // Every disk access of the engine goes through this interface: the POSIX implementation does the
 // work, and tests wrap it to make any chosen call fail with any chosen errno. Failures are thrown
 // as FsError. Paths are native byte strings.
+//
+// A step names an entry by an open folder and the entry's name in it, never by a path looked up
+// afresh: a folder renamed, or swapped for a link, after it was opened cannot lead a step into
+// another folder, and trees deeper than the longest path the system takes are walked like any
+// other. Paths are followed only where the user gave them: the destination and a dropped item's
+// folder.
 #pragma once
 
 #include <sys/types.h>
@@ -12,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -31,12 +38,40 @@ struct Identity {
     bool operator==(const Identity&) const = default;
 };
 
-// A folder's direct entries as full paths, each list sorted by name in byte order so every run
-// walks alike. Symbolic links are files, never folders to descend into. Plain strings: a folder
-// may hold a hundred thousand entries, and a path object costs several times its text.
+// A folder's direct entries by name, each list sorted in byte order so every run walks alike.
+// Symbolic links are files, never folders to descend into. Plain strings: a folder may hold a
+// hundred thousand entries, and a path object costs several times its text.
 struct Listing {
     std::vector<std::string> files;
     std::vector<std::string> folders;
+};
+
+// An open folder, handed out by a FileSystem and used only with it (or a layer over it). It stays
+// the folder it was when opened, whatever happens to its name.
+class Folder {
+public:
+    virtual ~Folder() = default;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    // Its full path ending in "/", for the log, messages and errors only: no step follows it.
+    const std::string& path() const { return path_; }
+
+protected:
+    explicit Folder(std::string path) : path_(std::move(path)) {}
+
+private:
+    std::string path_;
+};
+// Shared: whatever still has entries of a folder to visit keeps the folder open.
+using FolderPtr = std::shared_ptr<const Folder>;
+
+// One entry: the open folder that holds it and its name there.
+struct Entry {
+    const Folder& folder;
+    std::string_view name;
+
+    std::string path() const { return folder.path() + std::string(name); }  // for display
 };
 
 class Reader {
@@ -83,27 +118,36 @@ class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    virtual bool fileExists(const Path& p) = 0;      // lstat finds an entry that is not a directory
-    virtual bool folderExists(const Path& p) = 0;    // stat (links followed) finds a directory
-    virtual EntryType entryType(const Path& p) = 0;  // lstat; None when nothing is there
-    virtual std::uint64_t fileSize(const Path& p) = 0;        // lstat: a link's own size
-    virtual Identity identity(const Path& p, bool followLinks) = 0;
+    // Follows `p` as given, links included: the destination the user named, the folder a dropped
+    // item lies in. ENOTDIR when it is no folder.
+    virtual FolderPtr openPath(const Path& p) = 0;
+    // A real folder inside an open one, never through a link: anything else there (a link
+    // included) fails with ENOTDIR, nothing there with ENOENT. ".." is the folder's parent.
+    virtual FolderPtr openFolder(const Entry& e) = 0;
+    virtual bool folderExists(const Path& p) = 0;     // stat (links followed) finds a directory
+
+    virtual EntryType entryType(const Entry& e) = 0;  // lstat; None when nothing is there
+    virtual std::uint64_t fileSize(const Entry& e) = 0;  // lstat: a link's own size
+    virtual Identity identity(const Entry& e, bool followLinks) = 0;
+    virtual Identity identity(const Folder& folder) = 0;
     // Whether two folders of one file system whose identities differ are one folder all the same:
     // a FUSE server may give each letter-case spelling of a name an inode number of its own. Only
     // FUSE is asked (a file made in `b` is looked for in `a`); elsewhere an identity is the folder's.
-    virtual bool sameFolderOtherSpelling(const Path& a, const Path& b) = 0;
-    virtual Listing list(const Path& folder) = 0;
-    virtual bool folderIsEmpty(const Path& folder) = 0;
-    virtual void createFolder(const Path& p) = 0;         // fails when anything is there
-    virtual void removeEmptyFolder(const Path& p) = 0;    // rmdir: never removes contents
+    virtual bool sameFolderOtherSpelling(const Folder& a, const Folder& b) = 0;
+    virtual Listing list(const Folder& folder) = 0;
+    virtual bool folderIsEmpty(const Folder& folder) = 0;
+    virtual void createFolder(const Entry& e) = 0;  // fails when anything is there
+    // rmdir, which never removes contents, of the folder `e` names while that is still `opened`:
+    // anything put in its place since fails with ENOENT and stays.
+    virtual void removeEmptyFolder(const Entry& e, const Folder& opened) = 0;
     // Never replaces: fails with EEXIST when `to` exists, EXDEV across file systems.
-    virtual void renameNoReplace(const Path& from, const Path& to) = 0;
-    virtual void deleteFile(const Path& p) = 0;
+    virtual void renameNoReplace(const Entry& from, const Entry& to) = 0;
+    virtual void deleteFile(const Entry& e) = 0;
     // Deletes `file`, whose bytes `keep` was found to hold. False, with nothing deleted, when the
     // two names turn out to be one entry: a second spelling of one name on a file system that
     // ignores letter case, where identities cannot always tell.
-    virtual bool deleteDuplicate(const Path& file, const Path& keep) = 0;
-    virtual std::unique_ptr<Reader> openRead(const Path& p) = 0;
+    virtual bool deleteDuplicate(const Entry& file, const Entry& keep) = 0;
+    virtual std::unique_ptr<Reader> openRead(const Entry& e) = 0;
 
     // The copy step. `to` must not exist; the data goes to a hidden temporary name in the target's
     // folder and takes its final name only when complete, never replacing anything. A symbolic
@@ -111,13 +155,13 @@ public:
     // *cancel is polled after every progress call; when it is non-zero the copy is abandoned
     // (ECANCELED). On any failure nothing is left at `to` or under the temporary name, and the
     // source is untouched.
-    virtual void copyFile(const Path& from, const Path& to, const CopyProgress& progress,
+    virtual void copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
                           const volatile std::int32_t* cancel, Durability durability) = 0;
 
     // Puts files placed by Deferred copies, and the folders that name them, on the disk: what
     // Synced does for one copy, for many at the price of one disk flush where the file system
     // allows it. Throws when any of them may not be on the disk.
-    virtual void makeDurable(const std::vector<Path>& placed) = 0;
+    virtual void makeDurable(const std::vector<Entry>& placed) = 0;
 };
 
 }  // namespace sorvin::fs

@@ -19,6 +19,7 @@
 #include <string>
 #include <utility>
 
+#include "fs/names.h"
 #include "fs/page_buffer.h"
 
 namespace sorvin::fs {
@@ -29,17 +30,13 @@ constexpr std::size_t kChunk = 8u << 20;        // most bytes between two progre
 constexpr std::size_t kBufferSize = 256u << 10; // when the kernel cannot copy for us
 constexpr std::size_t kNameMax = 255;
 
-[[noreturn]] void Fail(const char* call, const Path& p, int err = errno) { throw FsError(call, err, p); }
+[[noreturn]] void Fail(const char* call, const std::string& p, int err = errno) { throw FsError(call, err, p); }
+// The entry's path is built only once errno has been read.
+[[noreturn]] void Fail(const char* call, const Entry& e, int err = errno) { throw FsError(call, err, e.path()); }
+[[noreturn]] void Fail(const char* call, const Folder& f, int err = errno) { throw FsError(call, err, f.path()); }
 
 bool IsAbsent(int err) { return err == ENOENT || err == ENOTDIR; }
 
-// False when nothing is there; any other failure is an error, not an answer.
-bool StatIfPresent(const Path& p, struct stat& st, bool followLinks)
-{
-    if ((followLinks ? ::stat(p.c_str(), &st) : ::lstat(p.c_str(), &st)) == 0) return true;
-    if (IsAbsent(errno)) return false;
-    Fail(followLinks ? "stat" : "lstat", p);
-}
 
 class Fd {
 public:
@@ -61,6 +58,7 @@ public:
     }
 
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
     // Network file systems may report a failed write-back only here.
     int close() { return ::close(std::exchange(fd_, -1)); }
 
@@ -68,20 +66,68 @@ private:
     int fd_;
 };
 
+// An open folder: O_PATH, as stepping through a folder, and naming entries in it, needs no more
+// than the search permission a path would need. Its identity cannot change while it is open.
+class PosixFolder final : public Folder {
+public:
+    PosixFolder(Fd fd, std::string path) : Folder(std::move(path)), fd_(std::move(fd))
+    {
+        struct stat st;
+        if (::fstat(fd_.get(), &st) != 0) Fail("fstat", this->path(), errno);
+        identity_ = {st.st_dev, st.st_ino};
+    }
+
+    int fd() const { return fd_.get(); }
+    const Identity& identity() const { return identity_; }
+
+private:
+    Fd fd_;
+    Identity identity_;
+};
+
+// Every folder this file system is handed is one it opened.
+const PosixFolder& Posix(const Folder& folder) { return static_cast<const PosixFolder&>(folder); }
+int At(const Entry& e) { return Posix(e.folder).fd(); }
+// C strings for the calls: a name is a view into a longer string as often as not.
+std::string Name(const Entry& e) { return std::string(e.name); }
+
+// False when nothing is there; any other failure is an error, not an answer.
+bool StatIfPresent(const Entry& e, struct stat& st)
+{
+    if (::fstatat(At(e), Name(e).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return true;
+    if (IsAbsent(errno)) return false;
+    Fail("lstat", e);
+}
+
+void Lstat(const Entry& e, struct stat& st)
+{
+    if (::fstatat(At(e), Name(e).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) Fail("lstat", e);
+}
+
+// A descriptor the folder can be read or synced through.
+Fd OpenForReading(const Folder& folder)
+{
+    Fd fd(::openat(Posix(folder).fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) Fail("opendir", folder);
+    return fd;
+}
+
 struct DirCloser {
     void operator()(DIR* d) const { ::closedir(d); }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-DirHandle OpenDir(const Path& folder)
+DirHandle OpenDir(const Folder& folder)
 {
-    DirHandle dir(::opendir(folder.c_str()));
+    Fd fd = OpenForReading(folder);
+    DirHandle dir(::fdopendir(fd.get()));
     if (!dir) Fail("opendir", folder);
+    fd.release();
     return dir;
 }
 
 // The next entry other than "." and "..", or nullptr at the end.
-const dirent* NextEntry(DIR* dir, const Path& folder)
+const dirent* NextEntry(DIR* dir, const std::string& folder)
 {
     for (;;) {
         errno = 0;
@@ -96,13 +142,13 @@ const dirent* NextEntry(DIR* dir, const Path& folder)
     }
 }
 
-std::string ReadLink(const Path& p, off_t sizeHint)
+std::string ReadLink(const Entry& e, off_t sizeHint)
 {
     // st_size is only a hint: some file systems report 0 for links.
     std::string text(static_cast<std::size_t>(std::max<off_t>(sizeHint, 63)) + 1, '\0');
     for (;;) {
-        const ssize_t n = ::readlink(p.c_str(), text.data(), text.size());
-        if (n < 0) Fail("readlink", p);
+        const ssize_t n = ::readlinkat(At(e), Name(e).c_str(), text.data(), text.size());
+        if (n < 0) Fail("readlink", e);
         if (static_cast<std::size_t>(n) < text.size()) {
             text.resize(static_cast<std::size_t>(n));
             return text;
@@ -113,20 +159,20 @@ std::string ReadLink(const Path& p, off_t sizeHint)
 
 // Opening a FIFO for reading blocks and opening a device can act on it, so callers lstat first;
 // O_NONBLOCK keeps an entry swapped for a FIFO since then from hanging us here.
-Fd OpenRegularForReading(const Path& p, struct stat& st)
+Fd OpenRegularForReading(const Entry& e, struct stat& st)
 {
-    Fd fd(::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0) Fail("open", p);
-    if (::fstat(fd.get(), &st) != 0) Fail("fstat", p);
-    if (!S_ISREG(st.st_mode)) Fail("open", p, EINVAL);
-    if (::fcntl(fd.get(), F_SETFL, 0) != 0) Fail("fcntl", p);
+    Fd fd(::openat(At(e), Name(e).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) Fail("open", e);
+    if (::fstat(fd.get(), &st) != 0) Fail("fstat", e);
+    if (!S_ISREG(st.st_mode)) Fail("open", e, EINVAL);
+    if (::fcntl(fd.get(), F_SETFL, 0) != 0) Fail("fcntl", e);
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
 }
 
 class FileReader final : public Reader {
 public:
-    FileReader(Fd fd, Path path) : fd_(std::move(fd)), path_(std::move(path)) {}
+    FileReader(Fd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
 
     std::size_t read(void* buffer, std::size_t n) override
     {
@@ -146,38 +192,33 @@ public:
 
 private:
     Fd fd_;
-    Path path_;
+    std::string path_;
 };
 
-Path FolderOf(const Path& p) { return p.has_parent_path() ? p.parent_path() : Path("."); }
-
-void SyncFolder(const Path& folder)
+void SyncFolder(const Folder& folder)
 {
-    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) Fail("open", folder);
+    const Fd fd = OpenForReading(folder);
     if (::fsync(fd.get()) != 0) Fail("fsync", folder);
 }
 
-void SyncFolderOf(const Path& p) { SyncFolder(FolderOf(p)); }
-
 // A file's data; a link has none of its own (its folder's sync holds it).
-void SyncFile(const Path& p)
+void SyncFile(const Entry& e)
 {
-    Fd fd(::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    Fd fd(::openat(At(e), Name(e).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ELOOP) return;
-        Fail("open", p);
+        Fail("open", e);
     }
-    if (::fsync(fd.get()) != 0) Fail("fsync", p);
+    if (::fsync(fd.get()) != 0) Fail("fsync", e);
 }
 
 // Whether syncfs(2) puts everything written to this file system on its disk. Only local file
 // systems are trusted with it: on FUSE it does not reach the server (fsync does), and network
 // file systems differ in what they promise.
-bool SyncfsTrusted(const Path& folder)
+bool SyncfsTrusted(const Folder& folder)
 {
     struct statfs sf;
-    if (::statfs(folder.c_str(), &sf) != 0) return false;
+    if (::fstatfs(Posix(folder).fd(), &sf) != 0) return false;
     switch (static_cast<unsigned long>(sf.f_type)) {
     case 0xEF53:      // ext2, ext3, ext4
     case 0x58465342:  // xfs
@@ -196,25 +237,26 @@ bool SyncfsTrusted(const Path& folder)
 // Removes what a copy has put in place unless the copy gets to the end.
 class RemoveUnlessKept {
 public:
-    explicit RemoveUnlessKept(Path p) : path_(std::move(p)) {}
+    explicit RemoveUnlessKept(const Entry& e) : at_(At(e)), name_(e.name) {}
     ~RemoveUnlessKept()
     {
-        if (!path_.empty()) ::unlink(path_.c_str());
+        if (!name_.empty()) ::unlinkat(at_, name_.c_str(), 0);
     }
     RemoveUnlessKept(const RemoveUnlessKept&) = delete;
     RemoveUnlessKept& operator=(const RemoveUnlessKept&) = delete;
 
-    void keep() { path_.clear(); }
+    void keep() { name_.clear(); }
 
 private:
-    Path path_;
+    int at_;
+    std::string name_;
 };
 
 // Calls progress and polls the cancel flag, as every copy step must.
 class Reporter {
 public:
     Reporter(std::uint64_t total, const CopyProgress& progress, const volatile std::int32_t* cancel,
-             const Path& from)
+             const std::string& from)
         : total_(total), progress_(progress), cancel_(cancel), from_(from)
     {
     }
@@ -230,17 +272,17 @@ private:
     std::uint64_t total_;
     const CopyProgress& progress_;
     const volatile std::int32_t* cancel_;
-    const Path& from_;
+    const std::string& from_;
 };
 
 // ".<name>.sorvin-XXXXXX<end>", kept within NAME_MAX by shortening <name> on a UTF-8 boundary.
-Path TempPathFor(const Path& to, std::string_view kEnd = ".part")
+std::string TempNameFor(std::string_view to, std::string_view kEnd = ".part")
 {
     static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static constexpr std::string_view kMiddle = ".sorvin-";
     thread_local std::mt19937 random{std::random_device{}()};
 
-    std::string name = to.filename().native();
+    std::string name(to);
     const std::size_t room = kNameMax - 1 - kMiddle.size() - 6 - kEnd.size();
     if (name.size() > room) {
         std::size_t cut = room;
@@ -251,7 +293,7 @@ Path TempPathFor(const Path& to, std::string_view kEnd = ".part")
     std::string temp = "." + name + std::string(kMiddle);
     for (int i = 0; i < 6; ++i) temp += kAlphabet[pick(random)];
     temp += kEnd;
-    return to.parent_path() / temp;
+    return temp;
 }
 
 bool KernelCopyUnsupported(int err)
@@ -260,12 +302,12 @@ bool KernelCopyUnsupported(int err)
 }
 
 // Which side a failure of a two-sided call most likely belongs to, for the message.
-const Path& SideOf(int err, const Path& from, const Path& to)
+const std::string& SideOf(int err, const std::string& from, const std::string& to)
 {
     return err == ENOSPC || err == EDQUOT || err == EFBIG || err == EROFS ? to : from;
 }
 
-void WriteAll(int fd, const char* data, std::size_t n, const Path& to)
+void WriteAll(int fd, const char* data, std::size_t n, const std::string& to)
 {
     while (n > 0) {
         const ssize_t w = ::write(fd, data, n);
@@ -280,7 +322,7 @@ void WriteAll(int fd, const char* data, std::size_t n, const Path& to)
 }
 
 // Up to one chunk through user space; 0 only at the end of the file.
-std::size_t ReadWriteChunk(int in, int out, const Path& from, const Path& to)
+std::size_t ReadWriteChunk(int in, int out, const std::string& from, const std::string& to)
 {
     thread_local PageBuffer buffer(kBufferSize);
     std::size_t moved = 0;
@@ -304,7 +346,7 @@ enum class CopyWay { KernelCopy, SendFile, UserSpace };
 
 // With `writeBack`, each chunk's write-back to the disk starts as soon as it is written, so that
 // the fsync at the end has little left to wait for; a hint only: its failures are the fsync's.
-void CopyData(int in, int out, std::uint64_t total, Reporter& report, const Path& from, const Path& to,
+void CopyData(int in, int out, std::uint64_t total, Reporter& report, const std::string& from, const std::string& to,
               bool writeBack)
 {
     report(0);
@@ -340,7 +382,7 @@ void CopyData(int in, int out, std::uint64_t total, Reporter& report, const Path
 
 // A file system that cannot store modes or times (FAT; fusefat has no chmod at all) still gets
 // the data.
-void KeepAttributes(int fd, const struct stat& st, const Path& to)
+void KeepAttributes(int fd, const struct stat& st, const std::string& to)
 {
     auto tolerated = [](int err) { return err == EPERM || err == EOPNOTSUPP || err == ENOSYS; };
     if (::fchmod(fd, st.st_mode & 07777) != 0 && !tolerated(errno)) Fail("chmod", to);
@@ -352,7 +394,7 @@ void KeepAttributes(int fd, const struct stat& st, const Path& to)
 // file without a name once the source is deleted. A read lease is refused exactly while some
 // process has the file open for writing; where no lease can be had for another reason (not the
 // file's owner, a file system without leases), the check after the copy still holds.
-void RefuseIfOpenForWriting(int fd, const Path& from)
+void RefuseIfOpenForWriting(int fd, const std::string& from)
 {
     // Should a writer open the file while the lease is held, the kernel signals the holder: a
     // signal whose default is to be ignored keeps that from ending the program.
@@ -365,7 +407,7 @@ void RefuseIfOpenForWriting(int fd, const Path& from)
 }
 
 // Seen through the open file, so a replaced name cannot hide a change.
-void RefuseIfChanged(int fd, const struct stat& before, const Path& from)
+void RefuseIfChanged(int fd, const struct stat& before, const std::string& from)
 {
     struct stat after;
     if (::fstat(fd, &after) != 0) Fail("fstat", from);
@@ -374,123 +416,138 @@ void RefuseIfChanged(int fd, const struct stat& before, const Path& from)
         Fail("copy", from, EBUSY);
 }
 
-void CopyLink(const Path& from, const Path& to, const struct stat& st, const CopyProgress& progress,
+void CopyLink(const Entry& from, const Entry& to, const struct stat& st, const CopyProgress& progress,
               const volatile std::int32_t* cancel, Durability durability)
 {
     const std::string target = ReadLink(from, st.st_size);
-    Reporter report(target.size(), progress, cancel, from);
+    const std::string fromPath = from.path();
+    Reporter report(target.size(), progress, cancel, fromPath);
     report(0);
-    if (::symlink(target.c_str(), to.c_str()) != 0) Fail("symlink", to);
+    const std::string toName = Name(to);
+    if (::symlinkat(target.c_str(), At(to), toName.c_str()) != 0) Fail("symlink", to);
     RemoveUnlessKept created(to);
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);  // a link's time is not worth failing for
+    ::utimensat(At(to), toName.c_str(), times, AT_SYMLINK_NOFOLLOW);  // a link's time is not worth failing for
     report(target.size());
-    if (durability == Durability::Synced) SyncFolderOf(to);
+    if (durability == Durability::Synced) SyncFolder(to.folder);
     created.keep();
 }
 
 }  // namespace
 
-bool PosixFs::fileExists(const Path& p)
+FolderPtr PosixFs::openPath(const Path& p)
 {
-    struct stat st;
-    return StatIfPresent(p, st, false) && !S_ISDIR(st.st_mode);
+    Fd fd(::open(p.empty() ? "." : p.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) Fail("open", p.native(), errno);
+    return std::make_shared<const PosixFolder>(std::move(fd), WithTrailingSlash(p.native()));
+}
+
+FolderPtr PosixFs::openFolder(const Entry& e)
+{
+    Fd fd(::openat(At(e), Name(e).c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    // A link is no folder to enter, whatever it leads to.
+    if (fd.get() < 0) Fail("opendir", e, errno == ELOOP ? ENOTDIR : errno);
+    return std::make_shared<const PosixFolder>(std::move(fd), e.path() + "/");
 }
 
 bool PosixFs::folderExists(const Path& p)
 {
     struct stat st;
-    return StatIfPresent(p, st, true) && S_ISDIR(st.st_mode);
+    if (::stat(p.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    if (IsAbsent(errno)) return false;
+    Fail("stat", p.native());
 }
 
-EntryType PosixFs::entryType(const Path& p)
+EntryType PosixFs::entryType(const Entry& e)
 {
     struct stat st;
-    if (!StatIfPresent(p, st, false)) return EntryType::None;
+    if (!StatIfPresent(e, st)) return EntryType::None;
     return S_ISDIR(st.st_mode) ? EntryType::Folder : EntryType::File;
 }
 
-std::uint64_t PosixFs::fileSize(const Path& p)
+std::uint64_t PosixFs::fileSize(const Entry& e)
 {
     struct stat st;
-    if (::lstat(p.c_str(), &st) != 0) Fail("lstat", p);
+    Lstat(e, st);
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-Identity PosixFs::identity(const Path& p, bool followLinks)
+Identity PosixFs::identity(const Entry& e, bool followLinks)
 {
     struct stat st;
-    if ((followLinks ? ::stat(p.c_str(), &st) : ::lstat(p.c_str(), &st)) != 0) Fail(followLinks ? "stat" : "lstat", p);
+    if (::fstatat(At(e), Name(e).c_str(), &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
+        Fail(followLinks ? "stat" : "lstat", e);
     return {st.st_dev, st.st_ino};
 }
 
-bool PosixFs::sameFolderOtherSpelling(const Path& a, const Path& b)
+Identity PosixFs::identity(const Folder& folder) { return Posix(folder).identity(); }
+
+bool PosixFs::sameFolderOtherSpelling(const Folder& a, const Folder& b)
 {
     constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
     struct statfs sf;
-    if (::statfs(b.c_str(), &sf) != 0 || sf.f_type != kFuseMagic) return false;
+    if (::fstatfs(Posix(b).fd(), &sf) != 0 || sf.f_type != kFuseMagic) return false;
     // A folder that cannot be written to receives nothing, so its answer does not matter.
-    const Path probe = TempPathFor(b / "probe");
-    Fd fd(::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const std::string probe = TempNameFor("probe");
+    Fd fd(::openat(Posix(b).fd(), probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) return false;
     fd.close();
     struct stat st;
-    const bool seen = ::lstat((a / probe.filename()).c_str(), &st) == 0;
-    ::unlink(probe.c_str());
+    const bool seen = ::fstatat(Posix(a).fd(), probe.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    ::unlinkat(Posix(b).fd(), probe.c_str(), 0);
     return seen;
 }
 
-Listing PosixFs::list(const Path& folder)
+Listing PosixFs::list(const Folder& folder)
 {
     DirHandle dir = OpenDir(folder);
     std::vector<std::string> files;
     std::vector<std::string> folders;
-    while (const dirent* e = NextEntry(dir.get(), folder)) {
+    while (const dirent* e = NextEntry(dir.get(), folder.path())) {
         bool isFolder = e->d_type == DT_DIR;
         if (e->d_type == DT_UNKNOWN) {
             struct stat st;
             if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno == ENOENT) continue;  // removed since the folder was read
-                Fail("lstat", folder / e->d_name);
+                const int err = errno;
+                if (err == ENOENT) continue;  // removed since the folder was read
+                Fail("lstat", folder.path() + e->d_name, err);
             }
             isFolder = S_ISDIR(st.st_mode);
         }
         (isFolder ? folders : files).emplace_back(e->d_name);
     }
     dir.reset();
-
-    const std::string prefix = folder.native().ends_with('/') ? folder.native() : folder.native() + '/';
-    auto toPaths = [&prefix](std::vector<std::string>& names) {
-        std::sort(names.begin(), names.end());
-        for (auto& name : names) name.insert(0, prefix);
-        return std::move(names);
-    };
-    return Listing{toPaths(files), toPaths(folders)};
+    std::sort(files.begin(), files.end());
+    std::sort(folders.begin(), folders.end());
+    return Listing{std::move(files), std::move(folders)};
 }
 
-bool PosixFs::folderIsEmpty(const Path& folder)
+bool PosixFs::folderIsEmpty(const Folder& folder)
 {
     DirHandle dir = OpenDir(folder);
-    return NextEntry(dir.get(), folder) == nullptr;
+    return NextEntry(dir.get(), folder.path()) == nullptr;
 }
 
-void PosixFs::createFolder(const Path& p)
+void PosixFs::createFolder(const Entry& e)
 {
-    if (::mkdir(p.c_str(), 0777) != 0) Fail("mkdir", p);
+    if (::mkdirat(At(e), Name(e).c_str(), 0777) != 0) Fail("mkdir", e);
 }
 
-void PosixFs::removeEmptyFolder(const Path& p)
+void PosixFs::removeEmptyFolder(const Entry& e, const Folder& opened)
 {
-    if (::rmdir(p.c_str()) != 0) Fail("rmdir", p);
+    struct stat st;
+    if (!StatIfPresent(e, st) || Identity{st.st_dev, st.st_ino} != Posix(opened).identity()) Fail("rmdir", e.path(), ENOENT);
+    if (::unlinkat(At(e), Name(e).c_str(), AT_REMOVEDIR) != 0) Fail("rmdir", e);
 }
 
-void PosixFs::renameNoReplace(const Path& from, const Path& to)
+void PosixFs::renameNoReplace(const Entry& from, const Entry& to)
 {
+    const std::string fromName = Name(from), toName = Name(to);
     // Where the first way works (ext4, xfs, tmpfs, ...) it is the one system call made.
     struct stat st;
     bool looked = false;
     auto look = [&] {
-        if (!looked && ::lstat(from.c_str(), &st) != 0) Fail("lstat", from);
+        if (!looked) Lstat(from, st);
         looked = true;
     };
     Placement way = first_;
@@ -500,7 +557,7 @@ void PosixFs::renameNoReplace(const Path& from, const Path& to)
     }
 
     if (way == Placement::Exclusive) {
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+        if (::renameat2(At(from), fromName.c_str(), At(to), toName.c_str(), RENAME_NOREPLACE) == 0) return;
         const int err = errno;
         if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP) Fail("rename", err == EEXIST ? to : from, err);
         way = Placement::Link;
@@ -512,10 +569,10 @@ void PosixFs::renameNoReplace(const Path& from, const Path& to)
     known = std::max(known, way);
 
     if (way == Placement::Link) {
-        if (::link(from.c_str(), to.c_str()) == 0) {
-            if (::unlink(from.c_str()) != 0) {
+        if (::linkat(At(from), fromName.c_str(), At(to), toName.c_str(), 0) == 0) {
+            if (::unlinkat(At(from), fromName.c_str(), 0) != 0) {
                 const int unlinkErr = errno;
-                ::unlink(to.c_str());
+                ::unlinkat(At(to), toName.c_str(), 0);
                 Fail("unlink", from, unlinkErr);
             }
             return;
@@ -529,38 +586,39 @@ void PosixFs::renameNoReplace(const Path& from, const Path& to)
     // then replaces only the claim, which is ours. One race remains that no way can close on such
     // a file system: another program deleting the claim and putting its own file there between
     // the two steps. A crash between them leaves the empty claim, never a partial file.
-    Fd claim(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    Fd claim(::openat(At(to), toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (claim.get() < 0) Fail("open", to);
     struct stat ours;
     if (::fstat(claim.get(), &ours) != 0) {
         const int err = errno;
-        ::unlink(to.c_str());
+        ::unlinkat(At(to), toName.c_str(), 0);
         Fail("fstat", to, err);
     }
     claim.close();
     // Still the empty claim we made: a file another program put there since is left alone.
     auto stillOurs = [&] {
         struct stat there;
-        return ::lstat(to.c_str(), &there) == 0 && there.st_ino == ours.st_ino && S_ISREG(there.st_mode) && there.st_size == 0;
+        return ::fstatat(At(to), toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && there.st_ino == ours.st_ino &&
+               S_ISREG(there.st_mode) && there.st_size == 0;
     };
     if (!stillOurs()) Fail("rename", to, EEXIST);
-    if (::rename(from.c_str(), to.c_str()) != 0) {
+    if (::renameat(At(from), fromName.c_str(), At(to), toName.c_str()) != 0) {
         const int err = errno;
-        if (stillOurs()) ::unlink(to.c_str());
+        if (stillOurs()) ::unlinkat(At(to), toName.c_str(), 0);
         Fail("rename", from, err);
     }
 }
 
-void PosixFs::deleteFile(const Path& p)
+void PosixFs::deleteFile(const Entry& e)
 {
-    if (::unlink(p.c_str()) != 0) Fail("unlink", p);
+    if (::unlinkat(At(e), Name(e).c_str(), 0) != 0) Fail("unlink", e);
 }
 
-bool PosixFs::deleteDuplicate(const Path& file, const Path& keep)
+bool PosixFs::deleteDuplicate(const Entry& file, const Entry& keep)
 {
     struct stat fileSt, keepSt;
-    if (::lstat(file.c_str(), &fileSt) != 0) Fail("lstat", file);
-    if (::lstat(keep.c_str(), &keepSt) != 0) Fail("lstat", keep);
+    Lstat(file, fileSt);
+    Lstat(keep, keepSt);
     if (fileSt.st_dev != keepSt.st_dev) {
         deleteFile(file);
         return true;
@@ -569,103 +627,106 @@ bool PosixFs::deleteDuplicate(const Path& file, const Path& keep)
     // case, a.jpg and A.JPG are the same file, and some servers even give each spelling its own
     // inode number. Moving the file aside shows it: if `keep` goes with it, it was the file
     // itself, and it goes back.
-    Path aside;
+    std::string asideName;
     for (int attempt = 0;; ++attempt) {
-        aside = TempPathFor(file, ".dup");
+        asideName = TempNameFor(file.name, ".dup");
         try {
-            renameNoReplace(file, aside);
+            renameNoReplace(file, {file.folder, asideName});
             break;
         } catch (const FsError& e) {
-            if (e.error() != EEXIST || attempt == 100) throw FsError(e.call(), e.error(), file);
+            if (e.error() != EEXIST || attempt == 100) throw FsError(e.call(), e.error(), file.path());
         }
     }
+    const Entry aside {file.folder, asideName};
     struct stat st;
-    if (StatIfPresent(keep, st, false)) {
+    if (StatIfPresent(keep, st)) {
         deleteFile(aside);
         return true;
     }
     try {
         renameNoReplace(aside, file);
     } catch (const FsError& e) {
-        throw FsError(e.call(), e.error(), file);
+        throw FsError(e.call(), e.error(), file.path());
     }
     return false;
 }
 
-std::unique_ptr<Reader> PosixFs::openRead(const Path& p)
+std::unique_ptr<Reader> PosixFs::openRead(const Entry& e)
 {
     // A link is gathered as a link, so its content is the text it points with.
     struct stat st;
-    if (::lstat(p.c_str(), &st) != 0) Fail("lstat", p);
-    if (S_ISLNK(st.st_mode)) return std::make_unique<TextReader>(ReadLink(p, st.st_size));
-    if (!S_ISREG(st.st_mode)) Fail("open", p, EINVAL);
-    Fd fd = OpenRegularForReading(p, st);
-    return std::make_unique<FileReader>(std::move(fd), p);
+    Lstat(e, st);
+    if (S_ISLNK(st.st_mode)) return std::make_unique<TextReader>(ReadLink(e, st.st_size));
+    if (!S_ISREG(st.st_mode)) Fail("open", e.path(), EINVAL);
+    Fd fd = OpenRegularForReading(e, st);
+    return std::make_unique<FileReader>(std::move(fd), e.path());
 }
 
-void PosixFs::copyFile(const Path& from, const Path& to, const CopyProgress& progress,
+void PosixFs::copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
                        const volatile std::int32_t* cancel, Durability durability)
 {
     struct stat st;
-    if (::lstat(from.c_str(), &st) != 0) Fail("lstat", from);
+    Lstat(from, st);
     if (S_ISLNK(st.st_mode)) return CopyLink(from, to, st, progress, cancel, durability);
-    if (!S_ISREG(st.st_mode)) Fail("copy", from, EINVAL);
+    const std::string fromPath = from.path(), toPath = to.path();
+    if (!S_ISREG(st.st_mode)) Fail("copy", fromPath, EINVAL);
     struct stat existing;
-    if (StatIfPresent(to, existing, false)) Fail("copy", to, EEXIST);
+    if (StatIfPresent(to, existing)) Fail("copy", toPath, EEXIST);
 
     Fd in = OpenRegularForReading(from, st);
-    if (durability != Durability::Normal) RefuseIfOpenForWriting(in.get(), from);
-    Path temp;
+    if (durability != Durability::Normal) RefuseIfOpenForWriting(in.get(), fromPath);
+    std::string tempName;
     Fd out;
     for (int attempt = 0; out.get() < 0; ++attempt) {
-        temp = TempPathFor(to);
-        out = Fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (out.get() < 0 && (errno != EEXIST || attempt == 100)) Fail("open", to);
+        tempName = TempNameFor(to.name);
+        out = Fd(::openat(At(to), tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (out.get() < 0 && (errno != EEXIST || attempt == 100)) Fail("open", toPath);
     }
+    const Entry temp {to.folder, tempName};
     RemoveUnlessKept cleanup(temp);
 
-    Reporter report(static_cast<std::uint64_t>(st.st_size), progress, cancel, from);
-    CopyData(in.get(), out.get(), static_cast<std::uint64_t>(st.st_size), report, from, to,
+    Reporter report(static_cast<std::uint64_t>(st.st_size), progress, cancel, fromPath);
+    CopyData(in.get(), out.get(), static_cast<std::uint64_t>(st.st_size), report, fromPath, toPath,
              durability != Durability::Normal);
-    if (durability != Durability::Normal) RefuseIfChanged(in.get(), st, from);
-    KeepAttributes(out.get(), st, to);
-    if (durability == Durability::Synced && ::fsync(out.get()) != 0) Fail("fsync", to);
-    if (out.close() != 0) Fail("close", to);
+    if (durability != Durability::Normal) RefuseIfChanged(in.get(), st, fromPath);
+    KeepAttributes(out.get(), st, toPath);
+    if (durability == Durability::Synced && ::fsync(out.get()) != 0) Fail("fsync", toPath);
+    if (out.close() != 0) Fail("close", toPath);
 
     try {
         renameNoReplace(temp, to);
     } catch (const FsError& e) {
-        throw FsError(e.call(), e.error(), to);
+        throw FsError(e.call(), e.error(), toPath);
     }
     cleanup.keep();
     if (durability == Durability::Synced) {
         RemoveUnlessKept placed(to);
-        SyncFolderOf(to);
+        SyncFolder(to.folder);
         placed.keep();
     }
 }
 
-void PosixFs::makeDurable(const std::vector<Path>& placed)
+void PosixFs::makeDurable(const std::vector<Entry>& placed)
 {
-    std::map<Path, std::vector<const Path*>> byFolder;
-    for (const auto& p : placed) byFolder[FolderOf(p)].push_back(&p);
+    // By folder, however often it was opened: each is synced once, and a file system trusted
+    // with syncfs once for all.
+    std::map<std::pair<dev_t, ino_t>, std::vector<const Entry*>> byFolder;
+    for (const auto& e : placed) byFolder[{Posix(e.folder).identity().dev, Posix(e.folder).identity().ino}].push_back(&e);
     std::set<dev_t> synced;
-    for (const auto& [folder, files] : byFolder) {
-        struct stat st;
-        if (::stat(folder.c_str(), &st) != 0) Fail("stat", folder);
-        if (synced.contains(st.st_dev)) continue;
-        if (SyncfsTrusted(folder)) {
-            Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            if (fd.get() < 0) Fail("open", folder);
+    for (const auto& [id, files] : byFolder) {
+        const dev_t dev = id.first;
+        const Folder* folder = &files.front()->folder;
+        if (synced.contains(dev)) continue;
+        if (SyncfsTrusted(*folder)) {
             // A failure may be another program's file: the files are then synced one by one,
             // which tells whether ours are on the disk.
-            if (::syncfs(fd.get()) == 0) {
-                synced.insert(st.st_dev);
+            if (::syncfs(OpenForReading(*folder).get()) == 0) {
+                synced.insert(dev);
                 continue;
             }
         }
-        for (const Path* file : files) SyncFile(*file);
-        SyncFolder(folder);
+        for (const Entry* file : files) SyncFile(*file);
+        SyncFolder(*folder);
     }
 }
 

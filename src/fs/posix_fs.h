@@ -18,23 +18,25 @@ public:
     // `first`: the way every file system starts at. Tests start later to reach a way on any disk.
     explicit PosixFs(Placement first = Placement::Exclusive) : first_(first) {}
 
-    bool fileExists(const Path& p) override;
+    FolderPtr openPath(const Path& p) override;
+    FolderPtr openFolder(const Entry& e) override;
     bool folderExists(const Path& p) override;
-    EntryType entryType(const Path& p) override;
-    std::uint64_t fileSize(const Path& p) override;
-    Identity identity(const Path& p, bool followLinks) override;
-    bool sameFolderOtherSpelling(const Path& a, const Path& b) override;
-    Listing list(const Path& folder) override;
-    bool folderIsEmpty(const Path& folder) override;
-    void createFolder(const Path& p) override;
-    void removeEmptyFolder(const Path& p) override;
-    void renameNoReplace(const Path& from, const Path& to) override;
-    void deleteFile(const Path& p) override;
-    bool deleteDuplicate(const Path& file, const Path& keep) override;
-    std::unique_ptr<Reader> openRead(const Path& p) override;
-    void copyFile(const Path& from, const Path& to, const CopyProgress& progress,
+    EntryType entryType(const Entry& e) override;
+    std::uint64_t fileSize(const Entry& e) override;
+    Identity identity(const Entry& e, bool followLinks) override;
+    Identity identity(const Folder& folder) override;
+    bool sameFolderOtherSpelling(const Folder& a, const Folder& b) override;
+    Listing list(const Folder& folder) override;
+    bool folderIsEmpty(const Folder& folder) override;
+    void createFolder(const Entry& e) override;
+    void removeEmptyFolder(const Entry& e, const Folder& opened) override;
+    void renameNoReplace(const Entry& from, const Entry& to) override;
+    void deleteFile(const Entry& e) override;
+    bool deleteDuplicate(const Entry& file, const Entry& keep) override;
+    std::unique_ptr<Reader> openRead(const Entry& e) override;
+    void copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
                   const volatile std::int32_t* cancel, Durability durability) override;
-    void makeDurable(const std::vector<Path>& placed) override;
+    void makeDurable(const std::vector<Entry>& placed) override;
 
 private:
     Placement first_;

@@ -54,7 +54,8 @@ bool IsFile(fs::FileSystem& fs, const Path& item)
     // Anything that is not a real directory is a file, a link included; what is no longer there
     // goes the folder way, where its absence is reported.
     try {
-        return fs.entryType(item) == fs::EntryType::File;
+        const fs::FolderPtr folder = fs.openPath(fs::ParentFolderName(item.native()));
+        return fs.entryType({*folder, fs::FileName(item.native())}) == fs::EntryType::File;
     } catch (const fs::FsError&) {
         return false;
     }

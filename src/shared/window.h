@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "fs/file_system.h"
+
 namespace sorvin {
 
 enum class MenuOption {
@@ -52,7 +54,7 @@ public:
 
     // For front ends that count the whole run: a file's gathering begins (every file, whatever its
     // outcome), and how many of its bytes the copy step has written so far.
-    virtual void fileStarted(const std::string& path) { (void)path; }
+    virtual void fileStarted(const fs::Entry& file) { (void)file; }
     virtual void fileCopied(std::uint64_t transferred) { (void)transferred; }
 };
 

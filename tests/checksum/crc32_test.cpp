@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "shared/state.h"
+#include "support/at.h"
 #include "support/gather_fixture.h"
 
 namespace sorvin::test {
@@ -13,7 +14,7 @@ using Lines = std::vector<std::string>;
 
 class FileCrc32Test : public GatherTest {
 protected:
-    std::string crc(const std::string& rel) { return FileCRC32(window, fs, tree / rel); }
+    std::string crc(const std::string& rel) { return FileCRC32(window, fs, At(fs, tree / rel)); }
 };
 
 std::uint32_t ByteAtATime(const std::string& bytes)
@@ -46,7 +47,7 @@ TEST_F(FileCrc32Test, EmptyPathsAndFilesHaveNoChecksumAndAMissingFileIsAFailure)
     tree.write("empty", "");
     EXPECT_EQ(crc("digits"), "CBF43926");
     EXPECT_EQ(crc("empty"), "");
-    EXPECT_EQ(FileCRC32(window, fs, ""), "");
+    EXPECT_EQ(FileCRC32(window, fs, {*fs.openPath(tree.root()), ""}), "");
     try {
         crc("missing");
         FAIL() << "no failure for a missing file";

@@ -276,7 +276,8 @@ TEST_F(CrashTest, EverySourceIsDeletedOnlyAfterItsCopyAndFolderAreSynced)
         ASSERT_EQ(o.status, 0) << o.err;
         std::ifstream in(trace);
         static const std::regex call(R"((\w+)\((.*)\) += 0$)");
-        static const std::regex quoted(R"re("([^"]*)")re"), fdPath(R"(^\d+<([^>]*)>)");
+        // A name relative to a folder's descriptor is that folder's path (strace -y) and the name.
+        static const std::regex named(R"re((?:(?:AT_FDCWD|\d+<([^>]*)>), )?"([^"]*)")re"), fdPath(R"(^\d+<([^>]*)>)");
         const std::string dst = s.dst.native(), src = s.from().root().native();
         std::map<std::string, std::size_t> placedAt;              // name -> line of its rename
         std::vector<std::pair<std::size_t, std::string>> syncs;  // line, "syncfs" or the fsync'ed path
@@ -287,7 +288,8 @@ TEST_F(CrashTest, EverySourceIsDeletedOnlyAfterItsCopyAndFolderAreSynced)
             if (!std::regex_search(line, m, call)) continue;
             const std::string name = m[1], args = m[2];
             std::vector<std::string> paths;
-            for (auto it = std::sregex_iterator(args.begin(), args.end(), quoted); it != std::sregex_iterator(); ++it) paths.push_back((*it)[1]);
+            for (auto it = std::sregex_iterator(args.begin(), args.end(), named); it != std::sregex_iterator(); ++it)
+                paths.push_back((*it)[1].matched ? (*it)[1].str() + "/" + (*it)[2].str() : (*it)[2].str());
             std::smatch fd;
             const std::string fdOf = std::regex_search(args, fd, fdPath) ? fd[1].str() : "";
             if (name == "renameat2" && paths.size() == 2 && stdfs::path(paths[1]).parent_path() == dst) {
@@ -296,7 +298,8 @@ TEST_F(CrashTest, EverySourceIsDeletedOnlyAfterItsCopyAndFolderAreSynced)
                 syncs.emplace_back(n, "syncfs");
             } else if (name == "fsync" || name == "fdatasync") {
                 syncs.emplace_back(n, fdOf);
-            } else if ((name == "unlink" || name == "unlinkat") && !paths.empty() && paths.back().starts_with(src + "/")) {
+            } else if ((name == "unlink" || name == "unlinkat") && !paths.empty() && paths.back().starts_with(src + "/") &&
+                       args.find("AT_REMOVEDIR") == std::string::npos) {  // a folder's removal is no source's
                 const std::string file = stdfs::path(paths.back()).filename();
                 SCOPED_TRACE(line);
                 ASSERT_TRUE(placedAt.contains(file)) << "a source deleted before its copy took its name";

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "fs/posix_fs.h"
+#include "support/at.h"
 #include "support/fault_injecting_fs.h"
 #include "support/temp_tree.h"
 
@@ -43,12 +44,12 @@ TEST_F(BlockReaderTest, GivesTheBytesInOrderUpToTheLengthWhetherReadingAheadOrNo
     const auto path = tree.write("f", data);
     for (int aheadFrom : {-1, 0, 3}) {
         SCOPED_TRACE(aheadFrom);
-        fs::BlockReader whole(fs.openRead(path), data.size(), kBlock);
+        fs::BlockReader whole(fs.openRead(At(fs, path)), data.size(), kBlock);
         EXPECT_TRUE(Drain(whole, aheadFrom) == data);
         EXPECT_EQ(whole.readingAhead(), aheadFrom >= 0);
-        fs::BlockReader part(fs.openRead(path), 5 * kBlock + 1, kBlock);  // the file grew since
+        fs::BlockReader part(fs.openRead(At(fs, path)), 5 * kBlock + 1, kBlock);  // the file grew since
         EXPECT_TRUE(Drain(part, aheadFrom) == data.substr(0, 5 * kBlock + 1));
-        fs::BlockReader shrunk(fs.openRead(path), 40 * kBlock, kBlock);
+        fs::BlockReader shrunk(fs.openRead(At(fs, path)), 40 * kBlock, kBlock);
         EXPECT_TRUE(Drain(shrunk, aheadFrom) == data);
     }
 }
@@ -58,7 +59,7 @@ TEST_F(BlockReaderTest, AFailedReadFailsInOrderAndAStopMidwayReturns)
     const auto path = tree.write("f", Bytes(16 * kBlock));
     for (int aheadFrom : {0, 2}) {
         fs.failOn(Call::Read, EIO, {}, 5);
-        fs::BlockReader blocks(fs.openRead(path), 16 * kBlock, kBlock);
+        fs::BlockReader blocks(fs.openRead(At(fs, path)), 16 * kBlock, kBlock);
         for (int k = 0; k < 5; ++k) {
             if (k == aheadFrom) blocks.readAhead();
             EXPECT_EQ(blocks.next().size(), kBlock) << k;
@@ -73,7 +74,7 @@ TEST_F(BlockReaderTest, AFailedReadFailsInOrderAndAStopMidwayReturns)
     }
     const int before = fs.calls(Call::Read);
     {
-        fs::BlockReader stopped(fs.openRead(path), 16 * kBlock, kBlock);
+        fs::BlockReader stopped(fs.openRead(At(fs, path)), 16 * kBlock, kBlock);
         stopped.readAhead();
         EXPECT_EQ(stopped.next().size(), kBlock);
     }

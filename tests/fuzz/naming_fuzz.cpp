@@ -39,84 +39,85 @@ struct Entry {
     ino_t linkTo = 0;   // what a link resolves to; 0 when it dangles
 };
 
+class MemoryFolder final : public fs::Folder {
+public:
+    explicit MemoryFolder(std::string path) : Folder(std::move(path)) {}
+};
+
 // One source file and one destination folder, answering as posix_fs does: lstat-based, a link is
 // a file of its own size, a missing entry throws ENOENT. The walk only looks, so the calls that
 // change anything are not expected.
 class MemoryFs final : public fs::FileSystem {
 public:
-    std::string srcPath;
+    MemoryFolder srcFolder {"/src/"};
+    MemoryFolder dstFolder {std::string(kDst)};
+    std::string fileName;
     Entry source;
     std::map<std::string, Entry> dst;  // name -> entry
     ino_t nextIno = 1;
 
-    const Entry* find(const Path& p)
+    const Entry* find(const fs::Entry& e)
     {
-        const std::string& s = p.native();
-        if (s == srcPath) return &source;
-        Require(s.starts_with(kDst) && s.size() > kDst.size() && s.find('/', kDst.size()) == std::string::npos,
+        if (&e.folder == &srcFolder && e.name == fileName) return &source;
+        Require(&e.folder == &dstFolder && !e.name.empty() && e.name.find('/') == std::string_view::npos,
                 "the walk looked outside the destination folder");
-        auto it = dst.find(s.substr(kDst.size()));
+        auto it = dst.find(std::string(e.name));
         return it == dst.end() ? nullptr : &it->second;
     }
-    const Entry& at(const Path& p)
+    const Entry& at(const fs::Entry& e)
     {
-        const Entry* e = find(p);
-        if (!e) throw fs::FsError("lstat", ENOENT, p);
-        return *e;
+        const Entry* found = find(e);
+        if (!found) throw fs::FsError("lstat", ENOENT, e.path());
+        return *found;
     }
 
-    bool fileExists(const Path& p) override
+    fs::EntryType entryType(const fs::Entry& e) override
     {
-        const Entry* e = find(p);
-        return e && e->type == fs::EntryType::File;
+        const Entry* found = find(e);
+        return found ? found->type : fs::EntryType::None;
     }
-    bool folderExists(const Path& p) override
+    std::uint64_t fileSize(const fs::Entry& e) override
     {
-        const Entry* e = find(p);
-        return e && e->type == fs::EntryType::Folder;
+        const Entry& found = at(e);
+        return found.type == fs::EntryType::Folder ? 4096 : found.bytes.size();
     }
-    fs::EntryType entryType(const Path& p) override
+    fs::Identity identity(const fs::Entry& e, bool followLinks) override
     {
-        const Entry* e = find(p);
-        return e ? e->type : fs::EntryType::None;
+        const Entry& found = at(e);
+        if (!followLinks || !found.link) return {1, found.ino};
+        if (found.linkTo == 0) throw fs::FsError("stat", ENOENT, e.path());
+        return {1, found.linkTo};
     }
-    std::uint64_t fileSize(const Path& p) override
+    std::unique_ptr<fs::Reader> openRead(const fs::Entry& e) override
     {
-        const Entry& e = at(p);
-        return e.type == fs::EntryType::Folder ? 4096 : e.bytes.size();
-    }
-    fs::Identity identity(const Path& p, bool followLinks) override
-    {
-        const Entry& e = at(p);
-        if (!followLinks || !e.link) return {1, e.ino};
-        if (e.linkTo == 0) throw fs::FsError("stat", ENOENT, p);
-        return {1, e.linkTo};
-    }
-    bool sameFolderOtherSpelling(const Path&, const Path&) override { return false; }
-    std::unique_ptr<fs::Reader> openRead(const Path& p) override
-    {
-        const Entry& e = at(p);
-        if (e.type == fs::EntryType::Folder) throw fs::FsError("open", EINVAL, p);
-        return std::make_unique<fs::TextReader>(e.bytes);
+        const Entry& found = at(e);
+        if (found.type == fs::EntryType::Folder) throw fs::FsError("open", EINVAL, e.path());
+        return std::make_unique<fs::TextReader>(found.bytes);
     }
 
-    fs::Listing list(const Path&) override { Unexpected(); }
-    bool folderIsEmpty(const Path&) override { Unexpected(); }
-    void createFolder(const Path&) override { Unexpected(); }
-    void removeEmptyFolder(const Path&) override { Unexpected(); }
-    void renameNoReplace(const Path&, const Path&) override { Unexpected(); }
-    void deleteFile(const Path&) override { Unexpected(); }
-    bool deleteDuplicate(const Path&, const Path&) override { Unexpected(); }
-    void copyFile(const Path&, const Path&, const fs::CopyProgress&, const volatile std::int32_t*, fs::Durability) override
+    fs::FolderPtr openPath(const Path&) override { Unexpected(); }
+    fs::FolderPtr openFolder(const fs::Entry&) override { Unexpected(); }
+    bool folderExists(const Path&) override { Unexpected(); }
+    fs::Identity identity(const fs::Folder&) override { Unexpected(); }
+    bool sameFolderOtherSpelling(const fs::Folder&, const fs::Folder&) override { Unexpected(); }
+    fs::Listing list(const fs::Folder&) override { Unexpected(); }
+    bool folderIsEmpty(const fs::Folder&) override { Unexpected(); }
+    void createFolder(const fs::Entry&) override { Unexpected(); }
+    void removeEmptyFolder(const fs::Entry&, const fs::Folder&) override { Unexpected(); }
+    void renameNoReplace(const fs::Entry&, const fs::Entry&) override { Unexpected(); }
+    void deleteFile(const fs::Entry&) override { Unexpected(); }
+    bool deleteDuplicate(const fs::Entry&, const fs::Entry&) override { Unexpected(); }
+    void copyFile(const fs::Entry&, const fs::Entry&, const fs::CopyProgress&, const volatile std::int32_t*,
+                  fs::Durability) override
     {
         Unexpected();
     }
-    void makeDurable(const std::vector<Path>&) override { Unexpected(); }
+    void makeDurable(const std::vector<fs::Entry>&) override { Unexpected(); }
 
 private:
     [[noreturn]] static void Unexpected()
     {
-        Require(false, "the walk changed the file system");
+        Require(false, "the walk went beyond looking at its two folders");
         std::abort();
     }
 };
@@ -210,7 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fs.source.ino = fs.nextIno++;
             Meddle(in, fs, fileName);
         }
-        fs.srcPath = "/src" + std::to_string(round) + "/" + fileName;
+        fs.fileName = fileName;
         // Sparingly: every checksum of a file allocates and clears a 512 KiB buffer.
         const bool crc = in.ConsumeIntegralInRange(0, 3) == 3;
         window.set(MenuOption::Crc32, crc);
@@ -218,7 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         window.set(MenuOption::NumPosition, in.ConsumeBool());
         const bool move = in.ConsumeBool();
 
-        CandidateWalk walk(window, fs, fs.srcPath, std::string(kDst), move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
+        CandidateWalk walk(window, fs, fs.srcFolder, fileName, fs.dstFolder, move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
         for (bool taken = false;; taken = true) {
             WalkOutcome outcome;
             try {
@@ -229,7 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             const std::string& c = walk.candidate();
             CheckCandidate(c);
-            Require(walk.target() == std::string(kDst) + c, "target outside the destination folder");
+            Require(&walk.target().folder == &fs.dstFolder && walk.target().name == c, "target outside the destination folder");
             Require(outcome != WalkOutcome::Stopped, "stopped without a stop");
             auto there = fs.dst.find(c);
             if (outcome == WalkOutcome::Identical) {

@@ -23,20 +23,33 @@ private:
 
 void FaultInjectingFs::failOn(Call call, int err, Match match, int skip, int times)
 {
-    faults_.push_back({call, err, std::move(match), skip, times});
+    faults_.push_back({call, err, std::move(match), skip, times, {}});
+}
+
+void FaultInjectingFs::before(Call call, std::function<void()> action, Match match, int skip)
+{
+    faults_.push_back({call, 0, std::move(match), skip, 1, std::move(action)});
+}
+
+void FaultInjectingFs::swapForLinkOn(Call call, Match match, fs::Path entry, fs::Path aside, fs::Path target, int skip)
+{
+    before(call, [=] {
+        std::filesystem::rename(entry, aside);
+        std::filesystem::create_symlink(target, entry);
+    }, std::move(match), skip);
+}
+
+fs::Path FaultInjectingFs::PathOf(const fs::Folder& f)
+{
+    const std::string& p = f.path();
+    return p.size() > 1 && p.ends_with('/') ? p.substr(0, p.size() - 1) : p;
 }
 
 void FaultInjectingFs::enter(Call call, const fs::Path& p, const fs::Path& other)
 {
     ++counts_[static_cast<std::size_t>(call)];
-    for (auto it = actions_.begin(); it != actions_.end(); ++it) {
-        if (it->first != call) continue;
-        const auto action = std::move(it->second);
-        actions_.erase(it);
-        action();
-        break;
-    }
-    for (auto& f : faults_) {
+    for (std::size_t i = 0; i < faults_.size(); ++i) {
+        Fault& f = faults_[i];
         if (f.call != call || f.times == 0) continue;
         if (f.match && !f.match(p) && (other.empty() || !f.match(other))) continue;
         if (f.skip > 0) {
@@ -44,14 +57,17 @@ void FaultInjectingFs::enter(Call call, const fs::Path& p, const fs::Path& other
             continue;
         }
         if (f.times > 0) --f.times;
-        throw fs::FsError("injected", f.err, p);
+        if (!f.act) throw fs::FsError("injected", f.err, p);
+        const auto act = f.act;  // it may add faults of its own
+        act();
     }
 }
 
-std::unique_ptr<fs::Reader> FaultInjectingFs::openRead(const fs::Path& p)
+std::unique_ptr<fs::Reader> FaultInjectingFs::openRead(const fs::Entry& e)
 {
+    const fs::Path p = e.path();
     enter(Call::OpenRead, p);
-    return std::make_unique<FaultyReader>(*this, inner_.openRead(p), p);
+    return std::make_unique<FaultyReader>(*this, inner_.openRead(e), p);
 }
 
 }  // namespace sorvin::test

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <functional>
-#include <utility>
 #include <vector>
 
 #include "fs/file_system.h"
@@ -14,11 +13,12 @@ namespace sorvin::test {
 class FaultInjectingFs final : public fs::FileSystem {
 public:
     enum class Call {
-        FileExists, FolderExists, EntryType, FileSize, Identity, SameFolder, List, FolderIsEmpty,
+        OpenPath, OpenFolder, FolderExists, EntryType, FileSize, Identity, SameFolder, List, FolderIsEmpty,
         CreateFolder, RemoveEmptyFolder, RenameNoReplace, DeleteFile, DeleteDuplicate, OpenRead, Read, CopyFile,
         MakeDurable,
         Count_
     };
+    // Sees the full path of the entry a call is about (of the folder, without its trailing "/").
     using Match = std::function<bool(const fs::Path&)>;
 
     explicit FaultInjectingFs(fs::FileSystem& inner) : inner_(inner) {}
@@ -27,49 +27,62 @@ public:
     // a copy, either path) fail with `err`: the first `skip` of them go through, then `times`
     // fail (-1: all). A failing call does not reach the inner file system.
     void failOn(Call call, int err, Match match = {}, int skip = 0, int times = 1);
+    // Another program's doing: `action` runs once, just before the next call of `call` whose path
+    // satisfies `match` (after `skip` of them), and the call then goes through.
+    void before(Call call, std::function<void()> action, Match match = {}, int skip = 0);
+    // As such an action: renames `entry` to `aside` and puts a symbolic link to `target` in its place.
+    void swapForLinkOn(Call call, Match match, fs::Path entry, fs::Path aside, fs::Path target, int skip = 0);
     void clearFaults() { faults_.clear(); }
-    // Another program's doing: `action` runs once, just before the next call of `call`.
-    void before(Call call, std::function<void()> action) { actions_.push_back({call, std::move(action)}); }
     // Every call made, failed ones included.
     int calls(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
 
-    bool fileExists(const fs::Path& p) override { enter(Call::FileExists, p); return inner_.fileExists(p); }
+    fs::FolderPtr openPath(const fs::Path& p) override { enter(Call::OpenPath, p); return inner_.openPath(p); }
+    fs::FolderPtr openFolder(const fs::Entry& e) override { enter(Call::OpenFolder, e.path()); return inner_.openFolder(e); }
     bool folderExists(const fs::Path& p) override { enter(Call::FolderExists, p); return inner_.folderExists(p); }
-    fs::EntryType entryType(const fs::Path& p) override { enter(Call::EntryType, p); return inner_.entryType(p); }
-    std::uint64_t fileSize(const fs::Path& p) override { enter(Call::FileSize, p); return inner_.fileSize(p); }
-    fs::Identity identity(const fs::Path& p, bool follow) override { enter(Call::Identity, p); return inner_.identity(p, follow); }
-    bool sameFolderOtherSpelling(const fs::Path& a, const fs::Path& b) override
+    fs::EntryType entryType(const fs::Entry& e) override { enter(Call::EntryType, e.path()); return inner_.entryType(e); }
+    std::uint64_t fileSize(const fs::Entry& e) override { enter(Call::FileSize, e.path()); return inner_.fileSize(e); }
+    fs::Identity identity(const fs::Entry& e, bool follow) override
     {
-        enter(Call::SameFolder, a, b);
+        enter(Call::Identity, e.path());
+        return inner_.identity(e, follow);
+    }
+    fs::Identity identity(const fs::Folder& f) override { enter(Call::Identity, PathOf(f)); return inner_.identity(f); }
+    bool sameFolderOtherSpelling(const fs::Folder& a, const fs::Folder& b) override
+    {
+        enter(Call::SameFolder, PathOf(a), PathOf(b));
         return inner_.sameFolderOtherSpelling(a, b);
     }
-    fs::Listing list(const fs::Path& p) override { enter(Call::List, p); return inner_.list(p); }
-    bool folderIsEmpty(const fs::Path& p) override { enter(Call::FolderIsEmpty, p); return inner_.folderIsEmpty(p); }
-    void createFolder(const fs::Path& p) override { enter(Call::CreateFolder, p); inner_.createFolder(p); }
-    void removeEmptyFolder(const fs::Path& p) override { enter(Call::RemoveEmptyFolder, p); inner_.removeEmptyFolder(p); }
-    void deleteFile(const fs::Path& p) override { enter(Call::DeleteFile, p); inner_.deleteFile(p); }
-    bool deleteDuplicate(const fs::Path& file, const fs::Path& keep) override
+    fs::Listing list(const fs::Folder& f) override { enter(Call::List, PathOf(f)); return inner_.list(f); }
+    bool folderIsEmpty(const fs::Folder& f) override { enter(Call::FolderIsEmpty, PathOf(f)); return inner_.folderIsEmpty(f); }
+    void createFolder(const fs::Entry& e) override { enter(Call::CreateFolder, e.path()); inner_.createFolder(e); }
+    void removeEmptyFolder(const fs::Entry& e, const fs::Folder& opened) override
     {
-        enter(Call::DeleteDuplicate, file, keep);
+        enter(Call::RemoveEmptyFolder, e.path());
+        inner_.removeEmptyFolder(e, opened);
+    }
+    void deleteFile(const fs::Entry& e) override { enter(Call::DeleteFile, e.path()); inner_.deleteFile(e); }
+    bool deleteDuplicate(const fs::Entry& file, const fs::Entry& keep) override
+    {
+        enter(Call::DeleteDuplicate, file.path(), keep.path());
         return inner_.deleteDuplicate(file, keep);
     }
-    void renameNoReplace(const fs::Path& from, const fs::Path& to) override
+    void renameNoReplace(const fs::Entry& from, const fs::Entry& to) override
     {
-        enter(Call::RenameNoReplace, from, to);
+        enter(Call::RenameNoReplace, from.path(), to.path());
         inner_.renameNoReplace(from, to);
     }
-    void copyFile(const fs::Path& from, const fs::Path& to, const fs::CopyProgress& progress,
+    void copyFile(const fs::Entry& from, const fs::Entry& to, const fs::CopyProgress& progress,
                   const volatile std::int32_t* cancel, fs::Durability durability) override
     {
-        enter(Call::CopyFile, from, to);
+        enter(Call::CopyFile, from.path(), to.path());
         inner_.copyFile(from, to, progress, cancel, durability);
     }
-    void makeDurable(const std::vector<fs::Path>& placed) override
+    void makeDurable(const std::vector<fs::Entry>& placed) override
     {
-        for (const auto& p : placed) enter(Call::MakeDurable, p);
+        for (const auto& e : placed) enter(Call::MakeDurable, e.path());
         inner_.makeDurable(placed);
     }
-    std::unique_ptr<fs::Reader> openRead(const fs::Path& p) override;
+    std::unique_ptr<fs::Reader> openRead(const fs::Entry& e) override;
 
 private:
     class FaultyReader;
@@ -79,14 +92,15 @@ private:
         Match match;
         int skip;
         int times;
+        std::function<void()> act;  // done instead of failing
     };
 
+    static fs::Path PathOf(const fs::Folder& f);
     // Counts the call and throws when a fault is due.
     void enter(Call call, const fs::Path& p, const fs::Path& other = {});
 
     fs::FileSystem& inner_;
     std::vector<Fault> faults_;
-    std::vector<std::pair<Call, std::function<void()>>> actions_;
     std::array<int, static_cast<std::size_t>(Call::Count_)> counts_{};
 };
 
