@@ -150,6 +150,51 @@ TEST_F(FolderMoveTest, AStopDuringTheWalkMovesNothingMoreAndRemovesNothing)
     EXPECT_EQ(logLines(), (Lines {in("a/x") + "…Move-T", ""}));
 }
 
+// Another program swaps a folder of the run for a link to a folder outside the trees that holds
+// the same names, at each step where it can. The run goes on in the folder it opened, or fails
+// the step as a path not found; nothing outside the trees is moved or deleted.
+TEST_F(FolderMoveTest, AFolderSwappedForALinkNeverLeadsTheRunOutOfItsTrees)
+{
+    struct Case {
+        std::string step;
+        Call call;
+        std::string callPath, swapped;  // relative to the tree
+        bool keep;
+        Lines messages;
+        Lines gathered;  // what the destination ends up holding
+    };
+    const std::string enoent = "No such file or directory", enotdir = "Not a directory";
+    const Case cases[] = {
+        {"before a folder is opened", Call::OpenFolder, "in/a/b", "in/a/b", false, {enotdir}, {"x", "y"}},
+        {"before a folder is listed", Call::List, "in/a/b", "in/a/b", false, {enoent}, {"x", "y", "z"}},
+        {"between listing and moving a file", Call::RenameNoReplace, "in/a/x", "in/a", false, {enoent}, {"x", "y", "z"}},
+        {"before an emptied folder is removed", Call::RemoveEmptyFolder, "in/a/b", "in/a/b", false, {enoent}, {"x", "y", "z"}},
+        {"a kept destination folder before a file goes into it", Call::RenameNoReplace, "in/a/x", "out/a", true, {},
+         {"../victim", "a.aside/", "a.aside/b/", "a.aside/b/z", "a.aside/x", "a.aside/y"}},  // the link, resolved
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
+        for (const char* folder : {"in", "out", "victim"}) RemoveTree(tree / folder);
+        tree.mkdir("out");
+        makeTree();
+        tree.write("victim/x", "victim's x");
+        tree.write("victim/b/z", "victim's z");
+        tree.mkdir("victim/a/b");
+        const Contents victim = ReadContents({tree / "victim"});
+        CancelFlag = 0;
+        window.messages.clear();
+        window.keep = c.keep;
+        fs.clearFaults();
+        fs.swapForLinkOn(c.call, EndsWith(c.callPath), tree / c.swapped, tree / (c.swapped + ".aside"), tree / "victim");
+
+        engine.FolderMove2(in("a"), dst());
+        EXPECT_EQ(ReadContents({tree / "victim"}), victim);
+        EXPECT_EQ(ListTree(tree / "victim"), (Lines {"a/", "a/b/", "b/", "b/z", "x"}));
+        EXPECT_EQ(window.messageTexts(), c.messages);
+        EXPECT_EQ(ListTree(tree / "out"), c.gathered);
+    }
+}
+
 TEST_F(FolderCopyTest, StructureKeptRecreatesTheTreeAndLeavesTheSource)
 {
     makeTree();
