@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +33,7 @@ protected:
         return o;
     }
     void gatherLinksAndSpecialFiles(const stdfs::path& dstRoot, bool crossFs);
+    void raceAFolderSwap(const stdfs::path& dstRoot);
 
     TempTree tree;
 };
@@ -291,6 +294,61 @@ TEST_F(HostileInputTest, AKeptFolderIsNeverMadeThroughALinkInItsPlace)
     EXPECT_EQ(stdfs::read_symlink(tree / "out/A/B"), tree / "elsewhere");
     EXPECT_EQ(ReadFile(tree / "q/A/B/z.txt"), Bytes(60, 2));
     EXPECT_EQ(Lost(before, ReadContents({tree.root()})), Lines {});
+}
+
+// Another program, the moment the last file of top/a has gone, renames the dropped folder away
+// and puts a link to someone else's folder holding the same names in its place. The run goes on
+// in the folder it opened and leaves the other one alone.
+void HostileInputTest::raceAFolderSwap(const stdfs::path& dstRoot)
+{
+    const stdfs::path out = dstRoot / "out", top = tree / "src/top", victim = tree / "victim";
+    stdfs::create_directories(out);
+    for (unsigned i = 0; i < 8; ++i) tree.write("src/top/a/big" + std::to_string(i), Bytes(4u << 20, i));
+    for (unsigned i = 0; i < 400; ++i) {
+        tree.write("src/top/b/small" + std::to_string(i), Bytes(100, 100 + i));
+        tree.write("victim/b/small" + std::to_string(i), Bytes(100, 1000 + i));
+    }
+    tree.write("victim/a/keep.txt", Bytes(50, 1));
+    tree.write("victim/b/secret.txt", Bytes(60, 2));
+    const Contents before = ReadContents({top}), victimBefore = ReadContents({victim});
+
+    const pid_t adversary = fork();
+    if (adversary == 0) {
+        // Empty, or already removed by the run.
+        for (int entries = 0; entries != 2;) {
+            DIR* a = opendir((top / "a").c_str());
+            if (!a) break;
+            for (entries = 0; readdir(a);) ++entries;
+            closedir(a);
+        }
+        if (rename(top.c_str(), (tree / "src/top.away").c_str()) != 0) _exit(1);  // the run got there first
+        symlink(victim.c_str(), top.c_str());
+        _exit(0);
+    }
+    const CliOutcome o = run(tree.root(), {out.native(), top.native()});
+    kill(adversary, SIGKILL);  // should the run have failed before emptying top/a
+    int status = 0;
+    waitpid(adversary, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the swap came too late";
+
+    const Contents victimAfter = ReadContents({victim});
+    EXPECT_EQ(Lost(victimBefore, victimAfter), Lines {});
+    EXPECT_EQ(victimAfter.size(), victimBefore.size());
+    // Everything gathered; only the dropped folder's removal fails, its name being the link now.
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "sorvin: No such file or directory\n");
+    EXPECT_EQ(ListTree(out).size(), 408u);
+    EXPECT_EQ(ListTree(tree / "src/top.away"), Lines {});
+    EXPECT_EQ(Lost(before, ReadContents({out})), Lines {});
+}
+
+TEST_F(HostileInputTest, ADroppedFolderSwappedForALinkMidRunLeavesTheOtherFolderAlone)
+{
+    raceAFolderSwap(tree.root());
+    if (!HaveSecondFileSystem()) GTEST_SKIP() << "/dev/shm is on the same file system as " << stdfs::temp_directory_path();
+    RemoveTree(tree / "src");
+    const TempTree shm("/dev/shm");
+    raceAFolderSwap(shm.root());
 }
 
 }  // namespace
