@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -433,18 +434,36 @@ void CopyLink(const Entry& from, const Entry& to, const struct stat& st, const C
     created.keep();
 }
 
+// A folder opened for stepping through it, relative to `at` (AT_FDCWD: as a path). A walk holds
+// one open per level, two with the structure kept, so a deep tree may need more descriptors than
+// the soft limit allows: it is raised to the hard limit the first time it is reached.
+Fd OpenFolderAt(int at, const char* name, int flags)
+{
+    for (;;) {
+        Fd fd(::openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC | flags));
+        if (fd.get() >= 0 || errno != EMFILE) return fd;
+        struct rlimit limit;
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return fd;
+        limit.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+            errno = EMFILE;
+            return fd;
+        }
+    }
+}
+
 }  // namespace
 
 FolderPtr PosixFs::openPath(const Path& p)
 {
-    Fd fd(::open(p.empty() ? "." : p.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    Fd fd = OpenFolderAt(AT_FDCWD, p.empty() ? "." : p.c_str(), 0);
     if (fd.get() < 0) Fail("open", p.native(), errno);
     return std::make_shared<const PosixFolder>(std::move(fd), WithTrailingSlash(p.native()));
 }
 
 FolderPtr PosixFs::openFolder(const Entry& e)
 {
-    Fd fd(::openat(At(e), Name(e).c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Fd fd = OpenFolderAt(At(e), Name(e).c_str(), O_NOFOLLOW);
     // A link is no folder to enter, whatever it leads to.
     if (fd.get() < 0) Fail("opendir", e, errno == ELOOP ? ENOTDIR : errno);
     return std::make_shared<const PosixFolder>(std::move(fd), e.path() + "/");

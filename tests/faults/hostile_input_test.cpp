@@ -25,9 +25,9 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD, how the lo
 class HostileInputTest : public ::testing::Test {
 protected:
     // Runs sorvin-cli in `cwd`; a run that hangs or crashes fails the test here.
-    CliOutcome run(const stdfs::path& cwd, const Lines& args)
+    CliOutcome run(const stdfs::path& cwd, const Lines& args, const Lines& prefix = {})
     {
-        CliOutcome o = RunCli(args, cwd, {}, std::chrono::seconds(60));
+        CliOutcome o = RunCli(args, cwd, prefix, std::chrono::seconds(60));
         EXPECT_FALSE(o.timedOut) << "sorvin-cli did not finish";
         EXPECT_EQ(o.signal, 0) << o.err;
         return o;
@@ -173,7 +173,9 @@ TEST_F(HostileInputTest, ATreeDeeperThanPathMaxIsGatheredWholeAndLosesNothing)
         Lines args {"out", "in/deep"};
         if (m.keep) args.insert(args.begin(), "--keep-structure");
         if (m.copy) args.insert(args.begin(), "--copy");
-        const CliOutcome o = run(base, args);
+        // The walk holds a folder open per level, two with the structure kept: more than a soft
+        // limit of 24 descriptors allows, which is raised when reached.
+        const CliOutcome o = run(base, args, {"prlimit", "--nofile=24:4096"});
 
         // Every step names an entry in an open folder, so no path the system has to follow
         // grows with the depth: the full paths exist only in the log.
