@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -80,10 +81,19 @@ public:
 
     int fd() const { return fd_.get(); }
     const Identity& identity() const { return identity_; }
+    // Asked once per folder: every file of a folder is checked against the destination.
+    bool onFuse() const
+    {
+        constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
+        struct statfs sf;
+        if (!onFuse_) onFuse_ = ::fstatfs(fd_.get(), &sf) == 0 && sf.f_type == kFuseMagic;
+        return *onFuse_;
+    }
 
 private:
     Fd fd_;
     Identity identity_;
+    mutable std::optional<bool> onFuse_;
 };
 
 // Every folder this file system is handed is one it opened.
@@ -503,9 +513,7 @@ Identity PosixFs::identity(const Folder& folder) { return Posix(folder).identity
 
 bool PosixFs::sameFolderOtherSpelling(const Folder& a, const Folder& b)
 {
-    constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
-    struct statfs sf;
-    if (::fstatfs(Posix(b).fd(), &sf) != 0 || sf.f_type != kFuseMagic) return false;
+    if (!Posix(b).onFuse()) return false;
     // A folder that cannot be written to receives nothing, so its answer does not matter.
     const std::string probe = TempNameFor("probe");
     Fd fd(::openat(Posix(b).fd(), probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
