@@ -1,6 +1,5 @@
 #include "fs/tree_size.h"
 
-#include <memory>
 #include <string>
 
 #include "fs/names.h"
@@ -21,7 +20,7 @@ void AddFile(FileSystem& fs, const Entry& file, TreeSize& size)
 // A folder still to be walked, by name in its parent, which stays open until its last sub-folder
 // has been opened: the walk never follows a name through a link.
 struct Pending {
-    std::shared_ptr<const Folder> parent;
+    FolderPtr parent;
     std::string name;
 };
 
@@ -33,7 +32,7 @@ TreeSize MeasureTrees(FileSystem& fs, const std::vector<Path>& paths)
     std::vector<Pending> folders;  // a stack rather than recursion: trees may be deeper than the stack
     for (const Path& p : paths) {
         try {
-            const std::shared_ptr<const Folder> parent = fs.openPath(ParentFolderName(p.native()));
+            const FolderPtr parent = fs.openPath(ParentFolderName(p.native()));
             const std::string name = FileName(p.native());
             const EntryType type = fs.entryType({*parent, name});
             if (type == EntryType::File) AddFile(fs, {*parent, name}, size);
@@ -45,7 +44,7 @@ TreeSize MeasureTrees(FileSystem& fs, const std::vector<Path>& paths)
         const Pending next = std::move(folders.back());
         folders.pop_back();
         try {
-            const std::shared_ptr<const Folder> folder = fs.openFolder({*next.parent, next.name});
+            const FolderPtr folder = fs.openFolder({*next.parent, next.name});
             Listing listing = fs.list(*folder);
             for (const std::string& file : listing.files) AddFile(fs, {*folder, file}, size);
             for (std::string& sub : listing.folders) folders.push_back({folder, std::move(sub)});
