@@ -330,7 +330,8 @@ void FrmSorvin::setPathText(const std::string& nativeBytes)
 }
 
 // A run rewrites the pane and the caption for every file, and drawing them costs more than
-// gathering a small file; so a run shows them at most every 40 ms, and its last texts always.
+// gathering a small file; so a run shows them at most ten times a second, which still reads as
+// live, and its last texts always.
 void FrmSorvin::setPaneText(const std::string& text)
 {
     pendingPane_ = text;
@@ -348,7 +349,7 @@ std::string FrmSorvin::caption() const { return captionText_; }
 
 void FrmSorvin::showPending(bool now)
 {
-    constexpr qint64 kShowEveryMs = 40;
+    constexpr qint64 kShowEveryMs = 100;
     if (running_ && !now && lastShown_.isValid() && lastShown_.elapsed() < kShowEveryMs) return;
     if (pendingPane_) {
         rtfSorvinfile->setPlainText(Qs(ToLf(*pendingPane_)));

@@ -80,7 +80,7 @@ private:
     void sourcesDropped(const std::vector<std::filesystem::path>& paths);
     void execClicked();
     void cancelClicked();
-    // Runs `run` as a run: texts drawn at most every 40 ms meanwhile, the last ones at its end.
+    // Runs `run` as a run: texts drawn at most ten times a second meanwhile, the last ones at its end.
     void duringRun(const std::function<void()>& run);
     void afterRun();
     void showPending(bool now);
