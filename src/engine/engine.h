@@ -58,12 +58,13 @@ private:
     struct PlacedCopy {
         fs::FolderPtr srcFolder, dstFolder;  // open until the batch is closed
         std::string srcName, targetName, line;
+        fs::FileState copied;  // the source as its copy saw it
         std::function<void()> step;  // instead: a step that needs the sources before it gone
 
         fs::Entry source() const { return {*srcFolder, srcName}; }
         fs::Entry target() const { return {*dstFolder, targetName}; }
     };
-    void addToBatch(PlacedCopy copy, std::uint64_t bytes);
+    void addToBatch(PlacedCopy copy);
     // Runs `step` once the batch's sources are deleted: now, when no batch is open.
     void afterBatch(std::function<void()> step);
     bool batchPlaced(const fs::Entry& target) const;

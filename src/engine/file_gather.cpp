@@ -93,9 +93,10 @@ std::string Engine::gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const 
     auto failed = [&](const std::exception& e) { return reportFileFailure(e, src); };
 
     // The copy step; its failures have their own message, and the source always stays.
+    fs::FileState copied;
     auto copyStep = [&](const fs::Entry& target, fs::Durability durability) {
         try {
-            fs_.copyFile(source, target, [&](std::uint64_t total, std::uint64_t done) { CopyProgress(window_, total, done); },
+            copied = fs_.copyFile(source, target, [&](std::uint64_t total, std::uint64_t done) { CopyProgress(window_, total, done); },
                          &CancelFlag, durability);
             return Transfer::Done;
         } catch (const fs::FsError& e) {
@@ -137,15 +138,9 @@ std::string Engine::gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const 
         ProgressLabel = fileName;
         // The source is deleted, and the line written, once the copy is on the disk: with the
         // rest of its batch.
-        std::uint64_t bytes = 0;
-        try {
-            bytes = fs_.fileSize(source);
-        } catch (const fs::FsError&) {
-            // the copy step reports what is wrong with the source
-        }
-        const Transfer copied = copyStep(target, fs::Durability::Deferred);
-        if (copied != Transfer::Done) return copied;
-        addToBatch({srcFolder, dst, fileName, std::string(target.name), line, {}}, bytes);
+        const Transfer transfer = copyStep(target, fs::Durability::Deferred);
+        if (transfer != Transfer::Done) return transfer;
+        addToBatch({srcFolder, dst, fileName, std::string(target.name), line, copied, {}});
         return Transfer::Batched;
     };
 

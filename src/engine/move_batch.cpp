@@ -22,11 +22,11 @@ constexpr std::string_view kMoveFailed = "移動が正常に終了しません�
 
 }  // namespace
 
-void Engine::addToBatch(PlacedCopy copy, std::uint64_t bytes)
+void Engine::addToBatch(PlacedCopy copy)
 {
     if (batch_.empty()) batchOpened_ = std::chrono::steady_clock::now();
+    batchBytes_ += copy.copied.size;
     batch_.push_back(std::move(copy));
-    batchBytes_ += bytes;
     if (batch_.size() >= kBatchFiles || batchBytes_ >= kBatchBytes ||
         std::chrono::steady_clock::now() - batchOpened_ >= kBatchAge)
         closeBatch();
@@ -35,7 +35,7 @@ void Engine::addToBatch(PlacedCopy copy, std::uint64_t bytes)
 void Engine::afterBatch(std::function<void()> step)
 {
     if (batch_.empty()) return step();
-    batch_.push_back({{}, {}, {}, {}, {}, std::move(step)});
+    batch_.push_back({{}, {}, {}, {}, {}, {}, std::move(step)});
 }
 
 bool Engine::batchPlaced(const fs::Entry& target) const
@@ -109,25 +109,30 @@ void Engine::closeBatch()
             if (!batchStopped_) copy.step();
             continue;
         }
-        if (batchStopped_ || notDurable.contains(i)) {
+        // A program that wrote to the source since its copy would lose what it wrote.
+        bool undo = batchStopped_ || notDurable.contains(i);
+        if (!undo) {
+            try {
+                undo = !fs_.unchangedSince(copy.source(), copy.copied);
+                if (!undo) fs_.deleteFile(copy.source());
+            } catch (const std::exception& e) {
+                if (!reportFileFailure(e, copy.source().path())) continue;
+            }
+        }
+        if (undo) {
             try {
                 fs_.deleteFile(copy.target());
             } catch (const std::exception&) {
             }
             if (batchStopped_) continue;
             batchStopped_ = true;
-            // As when a synced copy fails: the copy goes, the source stays, the run stops.
+            // As when a copy fails its check: the copy goes, the source stays, the run stops.
             window_.message(std::string(kMoveFailed), MessageTitle::Pelkor, MessageIcon::Exclamation);
             CancelFlag = 1;
             LogBuffer += kCrLf;
             LogBuffer += DisplayText(copy.source().path());
             window_.setPaneText(DisplayText(copy.source().path()));
             continue;
-        }
-        try {
-            fs_.deleteFile(copy.source());
-        } catch (const std::exception& e) {
-            if (!reportFileFailure(e, copy.source().path())) continue;
         }
         writeMoveLine(copy.line);
     }

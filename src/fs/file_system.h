@@ -10,6 +10,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -114,6 +115,14 @@ enum class Durability {
     Deferred,
 };
 
+// What a copy saw of its source (lstat of a link, the open file otherwise): the source of a move
+// is deleted only while it still looks so, since a program may write to it until then.
+struct FileState {
+    Identity identity;
+    std::uint64_t size = 0;
+    timespec mtime{}, ctime{};
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -143,6 +152,8 @@ public:
     // Never replaces: fails with EEXIST when `to` exists, EXDEV across file systems.
     virtual void renameNoReplace(const Entry& from, const Entry& to) = 0;
     virtual void deleteFile(const Entry& e) = 0;
+    // lstat: whether `e` is still the entry a copy saw, unchanged in size, times and inode.
+    virtual bool unchangedSince(const Entry& e, const FileState& seen) = 0;
     // Deletes `file`, whose bytes `keep` was found to hold. False, with nothing deleted, when the
     // two names turn out to be one entry: a second spelling of one name on a file system that
     // ignores letter case, where identities cannot always tell.
@@ -154,8 +165,9 @@ public:
     // link is copied as a link. FIFOs, sockets and devices are refused without being opened.
     // *cancel is polled after every progress call; when it is non-zero the copy is abandoned
     // (ECANCELED). On any failure nothing is left at `to` or under the temporary name, and the
-    // source is untouched.
-    virtual void copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
+    // source is untouched. Returns what it saw of the source: with Synced and Deferred, that is
+    // what the copy holds.
+    virtual FileState copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
                           const volatile std::int32_t* cancel, Durability durability) = 0;
 
     // Puts files placed by Deferred copies, and the folders that name them, on the disk: what

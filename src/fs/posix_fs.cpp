@@ -417,18 +417,24 @@ void RefuseIfOpenForWriting(int fd, const std::string& from)
     if (errno == EAGAIN) Fail("lease", from, EBUSY);
 }
 
+FileState StateOf(const struct stat& st)
+{
+    return {{st.st_dev, st.st_ino}, static_cast<std::uint64_t>(st.st_size), st.st_mtim, st.st_ctim};
+}
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
 // Seen through the open file, so a replaced name cannot hide a change.
 void RefuseIfChanged(int fd, const struct stat& before, const std::string& from)
 {
     struct stat after;
     if (::fstat(fd, &after) != 0) Fail("fstat", from);
-    auto same = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
-    if (after.st_size != before.st_size || !same(after.st_mtim, before.st_mtim) || !same(after.st_ctim, before.st_ctim))
+    if (after.st_size != before.st_size || !SameTime(after.st_mtim, before.st_mtim) || !SameTime(after.st_ctim, before.st_ctim))
         Fail("copy", from, EBUSY);
 }
 
-void CopyLink(const Entry& from, const Entry& to, const struct stat& st, const CopyProgress& progress,
-              const volatile std::int32_t* cancel, Durability durability)
+FileState CopyLink(const Entry& from, const Entry& to, const struct stat& st, const CopyProgress& progress,
+                   const volatile std::int32_t* cancel, Durability durability)
 {
     const std::string target = ReadLink(from, st.st_size);
     const std::string fromPath = from.path();
@@ -442,6 +448,7 @@ void CopyLink(const Entry& from, const Entry& to, const struct stat& st, const C
     report(target.size());
     if (durability == Durability::Synced) SyncFolder(to.folder);
     created.keep();
+    return StateOf(st);
 }
 
 // A folder opened for stepping through it, relative to `at` (AT_FDCWD: as a path). A walk holds
@@ -641,6 +648,14 @@ void PosixFs::deleteFile(const Entry& e)
     if (::unlinkat(At(e), Name(e).c_str(), 0) != 0) Fail("unlink", e);
 }
 
+bool PosixFs::unchangedSince(const Entry& e, const FileState& seen)
+{
+    struct stat st;
+    Lstat(e, st);
+    return StateOf(st).identity == seen.identity && static_cast<std::uint64_t>(st.st_size) == seen.size &&
+           SameTime(st.st_mtim, seen.mtime) && SameTime(st.st_ctim, seen.ctime);
+}
+
 bool PosixFs::deleteDuplicate(const Entry& file, const Entry& keep)
 {
     struct stat fileSt, keepSt;
@@ -689,8 +704,8 @@ std::unique_ptr<Reader> PosixFs::openRead(const Entry& e)
     return std::make_unique<FileReader>(std::move(fd), e.path());
 }
 
-void PosixFs::copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
-                       const volatile std::int32_t* cancel, Durability durability)
+FileState PosixFs::copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
+                            const volatile std::int32_t* cancel, Durability durability)
 {
     struct stat st;
     Lstat(from, st);
@@ -731,6 +746,7 @@ void PosixFs::copyFile(const Entry& from, const Entry& to, const CopyProgress& p
         SyncFolder(to.folder);
         placed.keep();
     }
+    return StateOf(st);
 }
 
 void PosixFs::makeDurable(const std::vector<Entry>& placed)

@@ -32,9 +32,10 @@ public:
     void removeEmptyFolder(const Entry& e, const Folder& opened) override;
     void renameNoReplace(const Entry& from, const Entry& to) override;
     void deleteFile(const Entry& e) override;
+    bool unchangedSince(const Entry& e, const FileState& seen) override;
     bool deleteDuplicate(const Entry& file, const Entry& keep) override;
     std::unique_ptr<Reader> openRead(const Entry& e) override;
-    void copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
+    FileState copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
                   const volatile std::int32_t* cancel, Durability durability) override;
     void makeDurable(const std::vector<Entry>& placed) override;
 

@@ -359,6 +359,22 @@ TEST_F(FileMoveTest, ABatchFinishesInOrderBeforeAStopAndAFailureUndoesTheMovesAf
     EXPECT_EQ(window.messageTexts(), (Lines {"移動が正常に終了しませんでした"}));
     EXPECT_EQ(logLines(), (Lines {in("a") + "…Move-T", in("b")}));
     EXPECT_EQ(CancelFlag, 1);
+
+    // Another program appends to b after its copy, before the batch deletes the sources: b stays
+    // with what was written, its copy goes, and c's move is undone.
+    fs.clearFaults();
+    CancelFlag = 0;
+    LogBuffer.clear();
+    window.messages.clear();
+    stdfs::remove(shm / "a");
+    fs.before(Call::MakeDurable, [&] { std::ofstream(in("b"), std::ios::app) << "+"; });
+    moveAll();
+    engine.closeBatch();
+    EXPECT_EQ(ListTree(shm.root()), (Lines {"a"}));
+    EXPECT_EQ(ListTree(tree / "in"), (Lines {"b", "c"}));
+    EXPECT_EQ(ReadFile(in("b")), "bb+");
+    EXPECT_EQ(window.messageTexts(), (Lines {"移動が正常に終了しませんでした"}));
+    EXPECT_EQ(logLines(), (Lines {in("a") + "…Move-T", in("b")}));
 }
 
 TEST_F(FileCopyTest, CopiesKeepTheSourceItsBitsAndTimeAndShowProgress)

@@ -106,9 +106,10 @@ public:
     void removeEmptyFolder(const fs::Entry&, const fs::Folder&) override { Unexpected(); }
     void renameNoReplace(const fs::Entry&, const fs::Entry&) override { Unexpected(); }
     void deleteFile(const fs::Entry&) override { Unexpected(); }
+    bool unchangedSince(const fs::Entry&, const fs::FileState&) override { Unexpected(); }
     bool deleteDuplicate(const fs::Entry&, const fs::Entry&) override { Unexpected(); }
-    void copyFile(const fs::Entry&, const fs::Entry&, const fs::CopyProgress&, const volatile std::int32_t*,
-                  fs::Durability) override
+    fs::FileState copyFile(const fs::Entry&, const fs::Entry&, const fs::CopyProgress&, const volatile std::int32_t*,
+                           fs::Durability) override
     {
         Unexpected();
     }

@@ -14,7 +14,7 @@ class FaultInjectingFs final : public fs::FileSystem {
 public:
     enum class Call {
         OpenPath, OpenFolder, FolderExists, EntryType, FileSize, Identity, SameFolder, List, FolderIsEmpty,
-        CreateFolder, RemoveEmptyFolder, RenameNoReplace, DeleteFile, DeleteDuplicate, OpenRead, Read, CopyFile,
+        CreateFolder, RemoveEmptyFolder, RenameNoReplace, DeleteFile, UnchangedSince, DeleteDuplicate, OpenRead, Read, CopyFile,
         MakeDurable,
         Count_
     };
@@ -61,6 +61,11 @@ public:
         inner_.removeEmptyFolder(e, opened);
     }
     void deleteFile(const fs::Entry& e) override { enter(Call::DeleteFile, e.path()); inner_.deleteFile(e); }
+    bool unchangedSince(const fs::Entry& e, const fs::FileState& seen) override
+    {
+        enter(Call::UnchangedSince, e.path());
+        return inner_.unchangedSince(e, seen);
+    }
     bool deleteDuplicate(const fs::Entry& file, const fs::Entry& keep) override
     {
         enter(Call::DeleteDuplicate, file.path(), keep.path());
@@ -71,11 +76,11 @@ public:
         enter(Call::RenameNoReplace, from.path(), to.path());
         inner_.renameNoReplace(from, to);
     }
-    void copyFile(const fs::Entry& from, const fs::Entry& to, const fs::CopyProgress& progress,
-                  const volatile std::int32_t* cancel, fs::Durability durability) override
+    fs::FileState copyFile(const fs::Entry& from, const fs::Entry& to, const fs::CopyProgress& progress,
+                           const volatile std::int32_t* cancel, fs::Durability durability) override
     {
         enter(Call::CopyFile, from.path(), to.path());
-        inner_.copyFile(from, to, progress, cancel, durability);
+        return inner_.copyFile(from, to, progress, cancel, durability);
     }
     void makeDurable(const std::vector<fs::Entry>& placed) override
     {
