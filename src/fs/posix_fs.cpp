@@ -31,6 +31,9 @@ namespace {
 constexpr std::size_t kChunk = 8u << 20;        // most bytes between two progress calls
 constexpr std::size_t kBufferSize = 256u << 10; // when the kernel cannot copy for us
 constexpr std::size_t kNameMax = 255;
+// Below this size a file is read and written in a moment: neither readahead advice, nor early
+// write-back, nor releasing a read lease before the file is closed is worth its system call.
+constexpr off_t kSmallFile = 256 << 10;
 
 [[noreturn]] void Fail(const char* call, const std::string& p, int err = errno) { throw FsError(call, err, p); }
 // The entry's path is built only once errno has been read.
@@ -177,7 +180,7 @@ Fd OpenRegularForReading(const Entry& e, struct stat& st)
     if (::fstat(fd.get(), &st) != 0) Fail("fstat", e);
     if (!S_ISREG(st.st_mode)) Fail("open", e, EINVAL);
     if (::fcntl(fd.get(), F_SETFL, 0) != 0) Fail("fcntl", e);
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (st.st_size >= kSmallFile) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
 }
 
@@ -355,15 +358,26 @@ std::size_t ReadWriteChunk(int in, int out, const std::string& from, const std::
 // sendfile does not); they pass through user space.
 enum class CopyWay { KernelCopy, SendFile, UserSpace };
 
-// With `writeBack`, each chunk's write-back to the disk starts as soon as it is written, so that
-// the fsync at the end has little left to wait for; a hint only: its failures are the fsync's.
-void CopyData(int in, int out, std::uint64_t total, Reporter& report, const std::string& from, const std::string& to,
-              bool writeBack)
+struct CopyPlan {
+    bool kernelCopy;  // copy_file_range may work between the two file systems
+    // A move's copy ends at the size the source had: the check after the copy tells whether it
+    // grew. A plain copy takes whatever the file holds by the end.
+    bool stopAtSize;
+    // Each chunk's write-back to the disk starts as soon as it is written, so that the sync at the
+    // end has little left to wait for; a hint only: its failures are the sync's.
+    bool writeBack;
+};
+
+// Returns false when copy_file_range answered that it cannot copy between the two file systems.
+bool CopyData(int in, int out, std::uint64_t total, Reporter& report, const std::string& from, const std::string& to,
+              const CopyPlan& plan)
 {
     report(0);
-    CopyWay way = CopyWay::KernelCopy;
+    CopyWay way = plan.kernelCopy ? CopyWay::KernelCopy : CopyWay::SendFile;
+    bool kernelCopyWorks = plan.kernelCopy;
     std::uint64_t done = 0;
     for (;;) {
+        if (plan.stopAtSize && done >= total) return kernelCopyWorks;
         std::size_t n = 0;
         if (way == CopyWay::UserSpace) {
             n = ReadWriteChunk(in, out, from, to);
@@ -374,6 +388,7 @@ void CopyData(int in, int out, std::uint64_t total, Reporter& report, const std:
             if (r < 0) {
                 if (errno == EINTR) continue;
                 if (!KernelCopyUnsupported(errno)) Fail(kernelCopy ? "copy_file_range" : "sendfile", SideOf(errno, from, to));
+                if (kernelCopy && errno == EXDEV) kernelCopyWorks = false;
                 way = kernelCopy ? CopyWay::SendFile : CopyWay::UserSpace;
                 continue;
             }
@@ -384,8 +399,8 @@ void CopyData(int in, int out, std::uint64_t total, Reporter& report, const std:
             }
             n = static_cast<std::size_t>(r);
         }
-        if (n == 0) return;
-        if (writeBack) ::sync_file_range(out, static_cast<off_t>(done), static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
+        if (n == 0) return kernelCopyWorks;
+        if (plan.writeBack) ::sync_file_range(out, static_cast<off_t>(done), static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
         done += n;
         report(done);
     }
@@ -405,13 +420,15 @@ void KeepAttributes(int fd, const struct stat& st, const std::string& to)
 // file without a name once the source is deleted. A read lease is refused exactly while some
 // process has the file open for writing; where no lease can be had for another reason (not the
 // file's owner, a file system without leases), the check after the copy still holds.
-void RefuseIfOpenForWriting(int fd, const std::string& from)
+// With `keepLease`, the lease lasts until the file is closed, right after its copy: a writer's
+// open meanwhile waits for that close.
+void RefuseIfOpenForWriting(int fd, const std::string& from, bool keepLease)
 {
     // Should a writer open the file while the lease is held, the kernel signals the holder: a
     // signal whose default is to be ignored keeps that from ending the program.
     ::fcntl(fd, F_SETSIG, SIGURG);
     if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+        if (!keepLease) ::fcntl(fd, F_SETLEASE, F_UNLCK);
         return;
     }
     if (errno == EAGAIN) Fail("lease", from, EBUSY);
@@ -712,11 +729,12 @@ FileState PosixFs::copyFile(const Entry& from, const Entry& to, const CopyProgre
     if (S_ISLNK(st.st_mode)) return CopyLink(from, to, st, progress, cancel, durability);
     const std::string fromPath = from.path(), toPath = to.path();
     if (!S_ISREG(st.st_mode)) Fail("copy", fromPath, EINVAL);
-    struct stat existing;
-    if (StatIfPresent(to, existing)) Fail("copy", toPath, EEXIST);
+    // Whatever may stand at `to` by now is found by the final rename, which never replaces.
 
     Fd in = OpenRegularForReading(from, st);
-    if (durability != Durability::Normal) RefuseIfOpenForWriting(in.get(), fromPath);
+    const bool move = durability != Durability::Normal;
+    const bool small = st.st_size < kSmallFile;
+    if (move) RefuseIfOpenForWriting(in.get(), fromPath, small);
     std::string tempName;
     Fd out;
     for (int attempt = 0; out.get() < 0; ++attempt) {
@@ -728,9 +746,14 @@ FileState PosixFs::copyFile(const Entry& from, const Entry& to, const CopyProgre
     RemoveUnlessKept cleanup(temp);
 
     Reporter report(static_cast<std::uint64_t>(st.st_size), progress, cancel, fromPath);
-    CopyData(in.get(), out.get(), static_cast<std::uint64_t>(st.st_size), report, fromPath, toPath,
-             durability != Durability::Normal);
-    if (durability != Durability::Normal) RefuseIfChanged(in.get(), st, fromPath);
+    const std::pair devices {st.st_dev, Posix(to.folder).identity().dev};
+    const bool kernelCopy = !noKernelCopy_.contains(devices);
+    if (!CopyData(in.get(), out.get(), static_cast<std::uint64_t>(st.st_size), report, fromPath, toPath,
+                  {.kernelCopy = kernelCopy, .stopAtSize = move, .writeBack = move && !small}) &&
+        kernelCopy)
+        noKernelCopy_.insert(devices);
+    if (move) RefuseIfChanged(in.get(), st, fromPath);
+    in.close();  // ends the read lease, if kept
     KeepAttributes(out.get(), st, toPath);
     if (durability == Durability::Synced && ::fsync(out.get()) != 0) Fail("fsync", toPath);
     if (out.close() != 0) Fail("close", toPath);

@@ -1,7 +1,9 @@
 // The file system as Linux gives it.
 #pragma once
 
+#include <set>
 #include <unordered_map>
+#include <utility>
 
 #include "fs/file_system.h"
 
@@ -42,6 +44,9 @@ public:
 private:
     Placement first_;
     std::unordered_map<dev_t, Placement> refused_;  // the way each file system was last left at
+    // Pairs of (source, target) file systems between which copy_file_range answered EXDEV: it is
+    // not asked again in this process.
+    std::set<std::pair<dev_t, dev_t>> noKernelCopy_;
 };
 
 }  // namespace sorvin::fs
