@@ -1,12 +1,9 @@
 #include "checksum/compare.h"
 
-#include <cmath>
 #include <cstring>
-#include <string>
 
+#include "checksum/crc32.h"
 #include "fs/block_reader.h"
-#include "shared/state.h"
-#include "shared/text.h"
 
 namespace sorvin {
 
@@ -35,12 +32,8 @@ Comparison CompareFiles(Window& window, fs::FileSystem& fs, const fs::Entry& a, 
         if (std::memcmp(blockA.data(), blockB.data(), blockA.size()) != 0) return Comparison::Different;
         position += blockA.size();
         if (position > length) return Comparison::Different;
-        for (; mark < position; mark += kReportEvery) {
-            const auto percent = static_cast<long long>(std::floor(static_cast<double>(mark) / static_cast<double>(length) * 100.0));
-            window.setCaption(DisplayText(ProgressLabel) + " " + std::to_string(percent) + "% Compare Checking" + std::to_string(mark));
-            window.yield();
-            if (CancelFlag == 1) return Comparison::Stopped;
-        }
+        for (; mark < position; mark += kReportEvery)
+            if (ReportCheckProgress(window, "Compare Checking", mark, length)) return Comparison::Stopped;
     }
 }
 

@@ -82,6 +82,14 @@ private:
 
 }  // namespace
 
+bool ReportCheckProgress(Window& window, std::string_view word, std::uint64_t offset, std::uint64_t length)
+{
+    const auto percent = static_cast<long long>(std::floor(static_cast<double>(offset) / static_cast<double>(length) * 100.0));
+    window.setCaption(DisplayText(ProgressLabel) + " " + std::to_string(percent) + "% " + std::string(word) + std::to_string(offset));
+    window.yield();
+    return CancelFlag == 1;
+}
+
 std::string FileCRC32(Window& window, fs::FileSystem& fs, const fs::Entry& file)
 {
     if (file.name.empty()) return "";
@@ -105,11 +113,9 @@ std::string FileCRC32(Window& window, fs::FileSystem& fs, const fs::Entry& file)
             const std::size_t through = static_cast<std::size_t>(mark - position) + 1;
             crc = timing.fold(crc, block.data() + folded, through - folded);
             folded = through;
-            const auto percent = static_cast<long long>(std::floor(static_cast<double>(mark) / static_cast<double>(length) * 100.0));
-            window.setCaption(DisplayText(ProgressLabel) + " " + std::to_string(percent) + "% CRC Checking" + std::to_string(mark));
+            const bool stopped = ReportCheckProgress(window, "CRC Checking", mark, length);
             mark += kReportEvery;
-            window.yield();
-            if (CancelFlag == 1) return "-1";
+            if (stopped) return "-1";
         }
         crc = timing.fold(crc, block.data() + folded, got - folded);
         position += got;

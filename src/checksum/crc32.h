@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "fs/file_system.h"
 #include "shared/window.h"
@@ -26,5 +27,9 @@ std::string Crc32Text(std::uint32_t crc);
 // The file's CRC-32 as Crc32Text gives it; "" for an empty name or an empty file, "-1" when the
 // stop flag was raised meanwhile. File-system failures are thrown to the caller.
 std::string FileCRC32(Window& window, fs::FileSystem& fs, const fs::Entry& file);
+
+// The caption at one 1 MiB offset of a file being read through (`word`: what the reading checks),
+// then the window's chance to take the stop button. True when a stop was asked for.
+bool ReportCheckProgress(Window& window, std::string_view word, std::uint64_t offset, std::uint64_t length);
 
 }  // namespace sorvin
