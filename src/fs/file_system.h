@@ -21,9 +21,11 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <optional>
 #include <vector>
 
 #include "fs/errors.h"
+#include "fs/mapping.h"
 
 namespace sorvin::fs {
 
@@ -80,6 +82,9 @@ public:
     virtual ~Reader() = default;
     // Reads up to n bytes; returns fewer only at the end of the file.
     virtual std::size_t read(void* buffer, std::size_t n) = 0;
+    // Maps up to n bytes from `offset` (a multiple of the page size), fewer at the end of the
+    // file, none past it; nullopt where the bytes cannot be mapped (read() them then).
+    virtual std::optional<Mapping> map(std::uint64_t, std::size_t) { return std::nullopt; }
 };
 
 // Bytes held in memory: a link's target text, or a test's file.

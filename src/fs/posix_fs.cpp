@@ -204,6 +204,15 @@ public:
         return got;
     }
 
+    std::optional<Mapping> map(std::uint64_t offset, std::size_t n) override
+    {
+        struct stat st;
+        if (::fstat(fd_.get(), &st) != 0) Fail("fstat", path_);
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        if (offset >= size) return std::nullopt;
+        return Mapping(fd_.get(), offset, static_cast<std::size_t>(std::min<std::uint64_t>(n, size - offset)), path_);
+    }
+
 private:
     Fd fd_;
     std::string path_;

@@ -82,5 +82,37 @@ TEST_F(BlockReaderTest, AFailedReadFailsInOrderAndAStopMidwayReturns)
     EXPECT_LE(fs.calls(Call::Read) - before, 3);
 }
 
+TEST_F(BlockReaderTest, MappedBlocksGiveTheSameBytesAndAVanishedPageFailsTheRead)
+{
+    const std::string data = Bytes(17 * 1024 * 1024 + 5);  // three mappings, the last one short
+    const auto path = tree.write("f", data);
+    for (std::uint64_t length : {data.size(), std::uint64_t{9} << 20, data.size() + kBlock}) {
+        fs::BlockReader blocks(fs.openRead(At(fs, path)), length, kBlock);
+        std::string got;
+        for (int k = 0;; ++k) {
+            if (k == 4) blocks.mapRest();
+            const auto block = blocks.next();
+            if (block.empty()) break;
+            EXPECT_EQ(blocks.mapping(), k >= 4);
+            blocks.touch([&] { got.append(reinterpret_cast<const char*>(block.data()), block.size()); });
+        }
+        EXPECT_TRUE(got == data.substr(0, length)) << length;
+    }
+
+    fs::BlockReader blocks(fs.openRead(At(fs, path)), data.size(), kBlock);
+    blocks.mapRest();
+    const auto block = blocks.next();
+    ASSERT_TRUE(blocks.mapping());
+    std::filesystem::resize_file(path, 0);  // another program truncates the file under the mapping
+    unsigned sum = 0;
+    try {
+        blocks.touch([&] { sum += block[block.size() - 1]; });
+        ADD_FAILURE() << "a vanished page was read";
+    } catch (const fs::FsError& e) {
+        EXPECT_EQ(e.error(), EIO);
+    }
+    EXPECT_EQ(sum, 0u);
+}
+
 }  // namespace
 }  // namespace sorvin::test

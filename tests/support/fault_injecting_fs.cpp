@@ -15,6 +15,12 @@ public:
         return inner_->read(buffer, n);
     }
 
+    std::optional<fs::Mapping> map(std::uint64_t offset, std::size_t n) override
+    {
+        owner_.enter(Call::Read, path_);
+        return inner_->map(offset, n);
+    }
+
 private:
     FaultInjectingFs& owner_;
     std::unique_ptr<fs::Reader> inner_;
