@@ -1,5 +1,5 @@
 // Shows the window as a person sees it: one picture of the empty window, then one after a run
-// that gathered a small prepared tree. scripts/screenshot runs this under Xvfb.
+// that gathered a small prepared tree. scripts/screenshot builds and runs this under Xvfb.
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
