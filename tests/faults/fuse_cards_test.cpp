@@ -80,15 +80,13 @@ protected:
         if (!device_.empty()) Sh("losetup -d " + device_);
     }
 
-    struct Outcome {
-        int status;
-        std::string err, log;  // the log with every time of day as "T"
-    };
-    Outcome run(const Lines& args)
+    // The outcome with the log's times of day as "T".
+    CliOutcome run(const Lines& args)
     {
-        const CliOutcome o = RunCli(args, tree.root());
+        CliOutcome o = RunCli(args, tree.root());
         EXPECT_FALSE(o.timedOut);
-        return {o.status, o.err, MaskTimes(o.out)};
+        o.out = MaskTimes(o.out);
+        return o;
     }
 
     TempTree tree;
@@ -108,14 +106,14 @@ TEST_P(FuseCard, GathersWithinAndOffTheCardNeverReplacingAndKeepingEveryByte)
     for (const auto& [rel, bytes] : source) tree.write(card / "in" / rel, bytes);
     tree.write(card / "out/in/a.txt", "an older a, longer");
     tree.write(card / "out/in/dup.txt", "same bytes");
-    Outcome o = run({"--keep-structure", (card / "out").native(), (card / "in").native()});
-    EXPECT_EQ(o.status, 0) << o.log << o.err;
+    CliOutcome o = run({"--keep-structure", (card / "out").native(), (card / "in").native()});
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
     const Tree gathered {{"in/a.txt", "an older a, longer"}, {"in/a_000.txt", "the new a"}, {"in/dup.txt", "same bytes"},
                          {"in/sub/c.txt", "c, one folder down"}};
     EXPECT_EQ(Below(card / "out"), gathered);
     EXPECT_FALSE(stdfs::exists(card / "in"));
     o = run({"--copy", "--keep-structure", tree.mkdir("off").native(), (card / "out/in").native()});
-    EXPECT_EQ(o.status, 0) << o.log << o.err;
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_EQ(Below(tree / "off"), gathered);
     EXPECT_EQ(Below(card / "out"), gathered);
 }
@@ -127,9 +125,9 @@ TEST_P(FuseCard, OneNameInAnyLetterCaseIsOneNameAndTheSourcesOwnFolderIsNeverIts
     tree.write("in/Same.txt", "same bytes");
     tree.write(card / "out/img_0001.jpg", "an older picture, longer");
     tree.write(card / "out/same.txt", "same bytes");
-    Outcome o = run({"--copy", (card / "out").native(), (tree / "in/IMG_0001.JPG").native(), (tree / "in/Same.txt").native()});
-    EXPECT_EQ(o.status, 0) << o.log << o.err;
-    EXPECT_EQ(o.log, "処理開始...T\n" + (tree / "in/IMG_0001_000.JPG").native() + "…Rename後Copy-T\n" +
+    CliOutcome o = run({"--copy", (card / "out").native(), (tree / "in/IMG_0001.JPG").native(), (tree / "in/Same.txt").native()});
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(o.out, "処理開始...T\n" + (tree / "in/IMG_0001_000.JPG").native() + "…Rename後Copy-T\n" +
                          (tree / "in/Same.txt").native() + "…同一ファイルあり-T\n処理終了...T\n");
     EXPECT_EQ(Below(card / "out"), (Tree {{"IMG_0001_000.JPG", "the new picture"},
                                           {"img_0001.jpg", "an older picture, longer"},
@@ -137,7 +135,7 @@ TEST_P(FuseCard, OneNameInAnyLetterCaseIsOneNameAndTheSourcesOwnFolderIsNeverIts
     // The card's own folder named in another case, though the server numbers each spelling apart.
     tree.write(card / "dcim/P1.JPG", "picture one");
     o = run({"--keep-structure", (card / "DCIM").native(), (card / "dcim").native()});
-    EXPECT_EQ(o.status, 0) << o.log << o.err;
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_EQ(Below(card / "dcim"), (Tree {{"P1.JPG", "picture one"}}));
 }
 
