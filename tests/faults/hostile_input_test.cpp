@@ -1,6 +1,6 @@
-// sorvin-cli against hostile input: names at the limits, a tree deeper than PATH_MAX, links where
-// folders go, and a dropped folder swapped for a link mid-run. Every run has to end on its own,
-// say plainly what it could not do, and leave every byte of user data somewhere.
+// sorvin-cli against hostile input: odd names and names at the limit, a tree deeper than PATH_MAX,
+// a link where a kept folder goes, and a dropped folder swapped for a link mid-run. Every run has
+// to end on its own, say plainly what it could not do, and leave every byte of user data somewhere.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,30 +40,22 @@ TEST_F(HostileInputTest, ANameTooLongForItsSerialIsRefusedAndStaysWhereItWas)
     EXPECT_EQ(ReadContents({tree.root()}), before);  // no temporary left behind
 }
 
-TEST_F(HostileInputTest, OddNamesAndLinksAreGatheredAsTheyAre)
+TEST_F(HostileInputTest, OddNamesAreGatheredNumberedAndLoggedAsTheyAre)
 {
-    // Each odd name is taken in the destination; links to a folder, the parent, themselves and
-    // each other arrive as links, and nothing they point at is touched.
+    // Each odd name is taken in the destination; after "--" none is read as an option.
     const Lines odd {"--copy", "-x.txt", ".hidden", "line\nbreak.txt", "\xff\xfe.txt"};
     const Lines serial {"--copy_000", "-x_000.txt", "_000.hidden", "line\nbreak_000.txt", "\xff\xfe_000.txt"};
     Lines args {"--", "../out"};
     for (const auto& name : odd) tree.write("out/" + name, "old " + name), tree.write("in/" + name, "new " + name);
     for (const auto& name : odd) args.push_back(name);
-    tree.write("elsewhere/kept.txt", "kept");
-    for (const auto& [link, target] : {std::pair {"dir", "../elsewhere"}, {"up", ".."}, {"self", "self"}, {"a", "b"}, {"b", "a"}}) {
-        stdfs::create_symlink(target, tree / "in" / link);
-        args.push_back(link);
-    }
-    const Contents before = ReadContents({tree / "in", tree / "elsewhere"});
     const CliOutcome o = RunCli(args, tree / "in");
     EXPECT_EQ(o.status, 0) << o.err;
     const std::string log = MaskTimes(o.out);
     EXPECT_NE(log.find(p("in/line\nbreak_000.txt") + "…Rename後Move-T\n"), std::string::npos) << log;
     EXPECT_NE(log.find(p("in/") + "\xEF\xBF\xBD\xEF\xBF\xBD_000.txt…Rename後Move-T\n"), std::string::npos) << log;
     const Contents after = ReadContents({tree / "out"});
+    EXPECT_EQ(after.size(), 2 * odd.size());
     for (std::size_t i = 0; i < odd.size(); ++i) EXPECT_EQ(after.at(p("out/" + serial[i])), "new " + odd[i]);
-    EXPECT_EQ(stdfs::read_symlink(tree / "out/up"), "..");
-    EXPECT_EQ(Lost(before, ReadContents({tree / "out", tree / "elsewhere"})), Lines {});
     EXPECT_TRUE(ListTree(tree / "in").empty());
 }
 
