@@ -47,7 +47,7 @@ protected:
     {
         steps.clear();
         try {
-            fs.copyFile(test::At(fs, from), test::At(fs, to), [this](std::uint64_t total, std::uint64_t done) {
+            seen = fs.copyFile(test::At(fs, from), test::At(fs, to), [this](std::uint64_t total, std::uint64_t done) {
                 steps.emplace_back(total, done);
                 if (static_cast<int>(steps.size()) == cancelAtStep) cancel = 1;
             }, &cancel, durability);
@@ -60,6 +60,7 @@ protected:
     TempTree tree;
     PosixFs fs;
     std::vector<Step> steps;
+    FileState seen;  // what the last copy saw of its source
     std::int32_t cancel = 0;
     int cancelAtStep = 0;
 };
@@ -80,6 +81,10 @@ TEST_F(CopyFileTest, KeepsBytesModeAndTimesWithoutLeftovers)
         EXPECT_EQ(Lstat(to).st_mtim.tv_nsec, times[1].tv_nsec);
         EXPECT_EQ(ListTree(tree / "out"), std::vector<std::string>{"a.bin"});
         std::filesystem::remove_all(tree / "out");
+        // What the copy saw is what the source still is, until anything of it changes.
+        EXPECT_TRUE(fs.unchangedSince(test::At(fs, from), seen));
+        ASSERT_EQ(utimensat(AT_FDCWD, from.c_str(), times, 0), 0);  // moves its change time alone
+        EXPECT_FALSE(fs.unchangedSince(test::At(fs, from), seen));
     }
     ASSERT_EQ(copy(tree.write("empty", ""), tree / "empty.copy"), 0);
     EXPECT_EQ(steps, (decltype(steps){{0, 0}}));
