@@ -4,18 +4,17 @@
 
 #include <cstdint>
 
+#include "checksum/crc32.h"
 #include "fs/file_system.h"
-#include "shared/window.h"
 
 namespace sorvin {
 
 enum class Comparison { Same, Different, Stopped };
 
 // Reads both files side by side and stops at the first block that differs. Like the checksum, it
-// shows its progress in the caption at every 1 MiB and lets the window take the stop button
-// there. `length` is the size both files were found to have; a file that is longer or shorter
+// calls back with its progress at every 1 MiB and polls the stop flag there. `length` is the size both files were found to have; a file that is longer or shorter
 // when read differs. File-system failures are thrown to the caller.
-Comparison CompareFiles(Window& window, fs::FileSystem& fs, const fs::Entry& a, const fs::Entry& b,
-                        std::uint64_t length);
+Comparison CompareFiles(fs::FileSystem& fs, const fs::Entry& a, const fs::Entry& b, std::uint64_t length,
+                        const CheckProgress& progress, const std::atomic<std::int32_t>& stop);
 
 }  // namespace sorvin

@@ -3,38 +3,16 @@
 #include <isa-l/crc.h>
 
 #include <chrono>
-#include <cmath>
-#include <cstdio>
 
 #include "fs/block_reader.h"
-#include "shared/state.h"
-#include "shared/text.h"
 
 namespace sorvin {
-
-std::array<std::uint32_t, 256> CRCTable {};
-
-void InitCRCTable()
-{
-    for (std::uint32_t t = 0; t < 256; ++t) {
-        std::uint32_t c = t;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-        CRCTable[t] = c;
-    }
-}
 
 std::uint32_t Crc32Update(std::uint32_t crc, const void* data, std::size_t n)
 {
     // ISA-L picks its carry-less-multiply kernel for this CPU at run time; the checksum costs
     // less than reading the file from the page cache.
     return crc32_gzip_refl(crc, static_cast<const unsigned char*>(data), n);
-}
-
-std::string Crc32Text(std::uint32_t crc)
-{
-    char buf[9];
-    std::snprintf(buf, sizeof buf, "%08X", crc);
-    return buf;
 }
 
 namespace {
@@ -84,24 +62,14 @@ private:
 
 }  // namespace
 
-bool ReportCheckProgress(Window& window, std::string_view word, std::uint64_t offset, std::uint64_t length)
+std::optional<std::uint32_t> FileCRC32(fs::FileSystem& fs, const fs::Entry& file, const CheckProgress& progress,
+                                       const std::atomic<std::int32_t>& stop)
 {
-    const auto percent = static_cast<long long>(std::floor(static_cast<double>(offset) / static_cast<double>(length) * 100.0));
-    window.setCaption(DisplayText(ProgressLabel) + " " + std::to_string(percent) + "% " + std::string(word) + std::to_string(offset));
-    window.yield();
-    return CancelFlag == 1;
-}
-
-std::string FileCRC32(Window& window, fs::FileSystem& fs, const fs::Entry& file)
-{
-    if (file.name.empty()) return "";
     const std::uint64_t length = fs.fileSize(file);
-    if (length == 0) return "";
+    if (length == 0) return 0;
     fs::BlockReader blocks(fs.openRead(file), length);
-    if (CancelFlag == 1) return "-1";
+    if (stop.load() != 0) return std::nullopt;
 
-    // The caption reports at every 1 MiB offset inside the file; the window gets its chance to
-    // handle the stop button only there.
     constexpr std::uint64_t kReportEvery = 1024 * 1024;
     std::uint32_t crc = 0;
     std::uint64_t position = 0;
@@ -115,14 +83,14 @@ std::string FileCRC32(Window& window, fs::FileSystem& fs, const fs::Entry& file)
             const std::size_t through = static_cast<std::size_t>(mark - position) + 1;
             blocks.touch([&] { crc = timing.fold(crc, block.data() + folded, through - folded); });
             folded = through;
-            const bool stopped = ReportCheckProgress(window, "CRC Checking", mark, length);
+            progress(mark, length);
             mark += kReportEvery;
-            if (stopped) return "-1";
+            if (stop.load() != 0) return std::nullopt;
         }
         blocks.touch([&] { crc = timing.fold(crc, block.data() + folded, got - folded); });
         position += got;
     }
-    return Crc32Text(crc);
+    return crc;
 }
 
 }  // namespace sorvin

@@ -11,7 +11,7 @@
 #include "cli/terminal_window.h"
 #include "fs/posix_fs.h"
 #include "run/driver.h"
-#include "shared/text.h"
+#include "shared/run.h"
 
 namespace {
 
@@ -39,7 +39,8 @@ constexpr const char* kUsage =
     "Exit status: 0 when the run finished, 1 when it was stopped, 2 for a usage error or a\n"
     "DESTINATION that is not an existing folder.\n";
 
-void OnStopSignal(int) { sorvin::cli::TerminalWindow::stopRequested = 1; }
+// Like a press of the stop button: a running run takes it once, at its next check.
+void OnStopSignal(int) { sorvin::AskStop(); }
 
 }  // namespace
 
@@ -89,15 +90,17 @@ int main(int argc, char** argv)
     sigaction(SIGTERM, &stop, nullptr);
 
     sorvin::fs::PosixFs fs;
-    sorvin::cli::TerminalWindow window(fs, options, keep, copy);
-    sorvin::run::DestinationDrop(window, fs, {sorvin::run::DroppedPath(argv[optind])});
+    sorvin::Run run;
+    sorvin::cli::TerminalWindow window(fs, options, keep, copy ? sorvin::GatherMode::Copy : sorvin::GatherMode::Move);
+    // A destination that is no folder leaves the box empty: the source drop then refuses the run.
+    window.setPathText(sorvin::run::DestinationDrop(fs, sorvin::run::DroppedPath(argv[optind])).value_or(""));
     std::vector<std::filesystem::path> sources;
     for (int i = optind + 1; i < argc; ++i) sources.push_back(sorvin::run::DroppedPath(argv[i]));
     window.countSources(sources);
 
-    const sorvin::run::DropOutcome outcome = sorvin::run::SourceDrop(window, fs, sources);
+    const sorvin::run::DropOutcome outcome = sorvin::run::SourceDrop(run, window, fs, sources);
     window.finishProgress();
     if (outcome == sorvin::run::DropOutcome::Refused) return 2;
-    std::cout << sorvin::ToLf(window.pane()) << '\n' << std::flush;
+    std::cout << window.pane() << '\n' << std::flush;
     return outcome == sorvin::run::DropOutcome::Finished ? 0 : 1;
 }

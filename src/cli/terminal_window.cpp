@@ -4,15 +4,11 @@
 
 #include <cstdio>
 
-#include "run/driver.h"
-#include "shared/state.h"
 
 namespace sorvin::cli {
 
-volatile std::sig_atomic_t TerminalWindow::stopRequested = 0;
-
-TerminalWindow::TerminalWindow(fs::FileSystem& fs, std::map<MenuOption, bool> options, bool folderKeep, bool copy)
-    : fs_(fs), options_(std::move(options)), folderKeep_(folderKeep), modeText_(copy ? "コピー" : "移動"),
+TerminalWindow::TerminalWindow(fs::FileSystem& fs, std::map<MenuOption, bool> options, bool folderKeep, GatherMode mode)
+    : fs_(fs), options_(std::move(options)), folderKeep_(folderKeep), mode_(mode),
       stderrIsTerminal_(isatty(STDERR_FILENO) == 1)
 {
 }
@@ -63,15 +59,6 @@ void TerminalWindow::message(const std::string& text, MessageTitle title, Messag
     finishProgress();
     std::fprintf(stderr, "%s: %s\n", TitleText(title), text.c_str());
     std::fflush(stderr);
-}
-
-void TerminalWindow::yield()
-{
-    // Like the window's stop button: it takes one press, and only while it is enabled.
-    if (stopRequested && cancelEnabled_) {
-        stopRequested = 0;
-        run::CancelClick(*this, fs_);
-    }
 }
 
 }  // namespace sorvin::cli

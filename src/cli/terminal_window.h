@@ -3,7 +3,6 @@
 // and the log pane's last text is what the run prints.
 #pragma once
 
-#include <csignal>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -18,13 +17,13 @@ namespace sorvin::cli {
 
 class TerminalWindow final : public Window {
 public:
-    TerminalWindow(fs::FileSystem& fs, std::map<MenuOption, bool> options, bool folderKeep, bool copy);
+    TerminalWindow(fs::FileSystem& fs, std::map<MenuOption, bool> options, bool folderKeep, GatherMode mode);
 
     bool checked(MenuOption option) const override;
     bool folderKeep() const override { return folderKeep_; }
-    std::string modeText() const override { return modeText_; }
+    GatherMode mode() const override { return mode_; }
     std::string pathText() const override { return pathText_; }
-    void setPathText(const std::string& text) override { pathText_ = text; }
+    void setPathText(const std::string& text) { pathText_ = text; }
 
     void setPaneText(const std::string& text) override { pane_ = text; }
     void setCaption(const std::string& text) override;
@@ -32,13 +31,14 @@ public:
     void setProgressValue(int) override {}
     void setProgressMax(int) override {}
     void setProgressVisible(bool) override {}
-    void setCancelEnabled(bool enabled) override { cancelEnabled_ = enabled; }
+    void setCancelEnabled(bool) override {}
     void setExecEnabled(bool) override {}
     bool execEnabled() const override { return false; }
-    void setDropMode(DropTarget, int) override {}
+    void setDropMode(DropTarget, DropMode) override {}
     void setMenuEnabled(bool) override {}
     void message(const std::string& text, MessageTitle title, MessageIcon icon) override;
-    void yield() override;
+    // Ctrl-C raises the stop flag itself: nothing waits to be handled here.
+    void yield() override {}
     void fileStarted(const fs::Entry& file) override;
     void fileCopied(std::uint64_t transferred) override;
 
@@ -49,18 +49,14 @@ public:
     // Clears the progress line, when there is one, before the log is printed.
     void finishProgress();
 
-    // Set from the SIGINT/SIGTERM handler; taken as a press of the stop button at the next yield.
-    static volatile std::sig_atomic_t stopRequested;
-
 private:
     fs::FileSystem& fs_;
     std::map<MenuOption, bool> options_;
     bool folderKeep_;
-    std::string modeText_;
+    GatherMode mode_;
     std::string pathText_;
     std::string pane_;
     std::string caption_;
-    bool cancelEnabled_ = false;
     const bool stderrIsTerminal_;
     std::optional<ProgressLine> progress_;
 };

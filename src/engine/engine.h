@@ -1,6 +1,5 @@
 // The four gathering operations. Each takes the full path of its source and the destination
-// folder (ending in "/"), writes its log lines, handles its own failures and returns its result
-// text (CR LF + the lines it wrote), which no caller needs.
+// folder (ending in "/"), writes its log lines to the run's log and handles its own failures.
 //
 // The two paths are followed once, when the operation opens the destination and the folder the
 // source lies in; every later step goes through open folders (see fs::Folder), and full paths
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "fs/file_system.h"
+#include "shared/run.h"
 #include "shared/window.h"
 
 namespace sorvin {
@@ -24,15 +24,15 @@ using Path = std::filesystem::path;
 
 class Engine {
 public:
-    Engine(Window& window, fs::FileSystem& fs) : window_(window), fs_(fs) {}
+    Engine(Run& run, Window& window, fs::FileSystem& fs) : run_(run), window_(window), fs_(fs) {}
     ~Engine() { closeBatch(); }
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    std::string FileMove2(const Path& SrcPath, const Path& DstPath);
-    std::string FileCopy2(const Path& SrcPath, const Path& DstPath);
-    std::string FolderMove2(const Path& SrcPath, const Path& DstPath);
-    std::string FolderCopy2(const Path& SrcPath, const Path& DstPath);
+    void FileMove2(const Path& SrcPath, const Path& DstPath);
+    void FileCopy2(const Path& SrcPath, const Path& DstPath);
+    void FolderMove2(const Path& SrcPath, const Path& DstPath);
+    void FolderCopy2(const Path& SrcPath, const Path& DstPath);
 
     // Finishes the moves across file systems whose copies are placed but not yet known to be on
     // the disk: makes them durable together, deletes their sources and writes their lines. Called
@@ -40,13 +40,12 @@ public:
     void closeBatch();
 
 private:
-    enum class Mode { Move, Copy };
-    std::string gatherFile(Mode mode, const Path& src, const Path& dst);
-    std::string gatherFolder(Mode mode, const Path& src, const Path& dst);
+    void gatherFile(GatherMode mode, const Path& src, const Path& dst);
+    void gatherFolder(GatherMode mode, const Path& src, const Path& dst);
     // `name` in `srcFolder`, into `dst`.
-    std::string gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const std::string& name, const fs::FolderPtr& dst);
+    void gatherFile(GatherMode mode, const fs::FolderPtr& srcFolder, const std::string& name, const fs::FolderPtr& dst);
     // The folder `name` in `parent`, shown as `shown`, into `dst`.
-    std::string gatherFolder(Mode mode, const fs::FolderPtr& parent, const std::string& name, const std::string& shown,
+    void gatherFolder(GatherMode mode, const fs::FolderPtr& parent, const std::string& name, const std::string& shown,
                              const fs::FolderPtr& dst);
 
     enum class Placement { Outside, Same, Inside };
@@ -73,12 +72,13 @@ private:
     bool reportFileFailure(const std::exception& e, const std::string& src);
     // The same for a folder's step; true when the user was told and the run stops.
     bool reportFolderFailure(const std::exception& e, bool move);
-    // Writes a folder's line; returns it as the result text gets it.
-    std::string writeFolderLine(const std::string& subject, std::string_view marker);
-    // A moved folder's removal once its files are gone; returns its lines as the result text gets them.
-    std::string removeIfEmptied(const fs::FolderPtr& parent, const std::string& name, const fs::FolderPtr& folder,
+    // Writes a folder's line.
+    void writeFolderLine(const std::string& subject, std::string_view marker);
+    // A moved folder's removal once its files are gone.
+    void removeIfEmptied(const fs::FolderPtr& parent, const std::string& name, const fs::FolderPtr& folder,
                                 const std::string& src);
 
+    Run& run_;
     Window& window_;
     fs::FileSystem& fs_;
     std::vector<PlacedCopy> batch_;

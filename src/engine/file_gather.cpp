@@ -16,7 +16,6 @@
 #include "engine/failure.h"
 #include "engine/naming.h"
 #include "fs/names.h"
-#include "shared/state.h"
 #include "shared/text.h"
 
 namespace sorvin {
@@ -31,10 +30,10 @@ constexpr FileTexts kCopyTexts {"…Copy", "…Rename後Copy", "…同一ファ�
 
 enum class Transfer { Done, NameTaken, Ended, Batched };
 
-// The copy's progress in the caption; the window handles the stop button here.
-void CopyProgress(Window& window, std::uint64_t total, std::uint64_t transferred)
+// The copy's progress in the caption, under the file's name; the window handles the stop button here.
+void CopyProgress(Window& window, const std::string& fileName, std::uint64_t total, std::uint64_t transferred)
 {
-    std::string caption = DisplayText(ProgressLabel);
+    std::string caption = DisplayText(fileName);
     if (total != 0) {
         const auto percent = static_cast<long long>(std::floor(static_cast<double>(transferred) / static_cast<double>(total) * 100.0));
         caption += " " + std::to_string(percent) + "% complete...";
@@ -46,10 +45,10 @@ void CopyProgress(Window& window, std::uint64_t total, std::uint64_t transferred
 
 }  // namespace
 
-std::string Engine::FileMove2(const Path& SrcPath, const Path& DstPath) { return gatherFile(Mode::Move, SrcPath, DstPath); }
-std::string Engine::FileCopy2(const Path& SrcPath, const Path& DstPath) { return gatherFile(Mode::Copy, SrcPath, DstPath); }
+void Engine::FileMove2(const Path& SrcPath, const Path& DstPath) { gatherFile(GatherMode::Move, SrcPath, DstPath); }
+void Engine::FileCopy2(const Path& SrcPath, const Path& DstPath) { gatherFile(GatherMode::Copy, SrcPath, DstPath); }
 
-std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPath)
+void Engine::gatherFile(GatherMode mode, const Path& SrcPath, const Path& DstPath)
 {
     const std::string& src = SrcPath.native();
     fs::FolderPtr srcFolder, dst;
@@ -58,20 +57,19 @@ std::string Engine::gatherFile(Mode mode, const Path& SrcPath, const Path& DstPa
         dst = fs_.openPath(DstPath);
     } catch (const std::exception& e) {
         window_.yield();
-        if (CancelFlag != 1) reportFileFailure(e, src);
-        return {};
+        if (!run_.stopped()) reportFileFailure(e, src);
+        return;
     }
-    return gatherFile(mode, srcFolder, fs::FileName(src), dst);
+    gatherFile(mode, srcFolder, fs::FileName(src), dst);
 }
 
-std::string Engine::gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const std::string& fileName, const fs::FolderPtr& dst)
+void Engine::gatherFile(GatherMode mode, const fs::FolderPtr& srcFolder, const std::string& fileName, const fs::FolderPtr& dst)
 {
-    const bool move = mode == Mode::Move;
+    const bool move = mode == GatherMode::Move;
     const FileTexts& texts = move ? kMoveTexts : kCopyTexts;
-    std::string result;
 
     window_.yield();
-    if (CancelFlag == 1) return result;
+    if (run_.stopped()) return;
 
     const std::string src = srcFolder->path() + fileName;  // shown, never followed
     const fs::Entry source {*srcFolder, fileName};
@@ -83,11 +81,8 @@ std::string Engine::gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const 
         closeBatch();  // its lines come first
         const std::string line = DisplayText(subject) + std::string(marker);
         const std::string stamped = line + "-" + TimeText();
-        const std::string& shown = stampShownLine ? stamped : line;
-        result = std::string(kCrLf) + shown;
-        window_.setPaneText(shown);
-        LogBuffer += kCrLf;
-        LogBuffer += stamped;
+        window_.setPaneText(stampShownLine ? stamped : line);
+        run_.addLine(stamped);
     };
 
     auto failed = [&](const std::exception& e) { return reportFileFailure(e, src); };
@@ -96,24 +91,23 @@ std::string Engine::gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const 
     fs::FileState copied;
     auto copyStep = [&](const fs::Entry& target, fs::Durability durability) {
         try {
-            copied = fs_.copyFile(source, target, [&](std::uint64_t total, std::uint64_t done) { CopyProgress(window_, total, done); },
-                         &CancelFlag, durability);
+            copied = fs_.copyFile(source, target,
+                                  [&](std::uint64_t total, std::uint64_t done) { CopyProgress(window_, fileName, total, done); },
+                                  &CancelFlag, durability);
             return Transfer::Done;
         } catch (const fs::FsError& e) {
-            if (e.error() == EEXIST && CancelFlag != 1) return Transfer::NameTaken;
+            if (e.error() == EEXIST && !run_.stopped()) return Transfer::NameTaken;
             closeBatch();  // its lines come before this failure's
             const std::string shown = DisplayText(src);
-            if (CancelFlag == 1) {
-                // The stop button has already ended LogBuffer's line: the run's closing words
+            if (run_.stopped()) {
+                // A stop the user asked for has ended the log's line: the run's closing words
                 // follow this path on it.
-                LogBuffer += shown;
+                run_.continueLine(shown);
             } else {
                 window_.message(std::string(texts.copyFailed), MessageTitle::Pelkor, MessageIcon::Exclamation);
-                CancelFlag = 1;
-                LogBuffer += kCrLf;
-                LogBuffer += shown;
+                run_.stop();
+                run_.addLine(shown);
             }
-            result = std::string(kCrLf) + shown;
             window_.setPaneText(shown);
             return Transfer::Ended;
         }
@@ -135,7 +129,6 @@ std::string Engine::gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const 
                 if (e.error() != EXDEV) return failed(e) ? Transfer::Done : Transfer::Ended;
             }
         }
-        ProgressLabel = fileName;
         // The source is deleted, and the line written, once the copy is on the disk: with the
         // rest of its batch.
         const Transfer transfer = copyStep(target, fs::Durability::Deferred);
@@ -150,10 +143,10 @@ std::string Engine::gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const 
         (*srcFolderId == *dstId || (srcFolderId->dev == dstId->dev && fs_.sameFolderOtherSpelling(*srcFolder, *dst)));
     if (sameFolder) {
         writeLine(src, texts.sameFolder, true);
-        return result;
+        return;
     }
 
-    CandidateWalk walk(window_, fs_, *srcFolder, fileName, *dst, move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
+    CandidateWalk walk(run_, window_, fs_, *srcFolder, fileName, *dst, move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
     for (bool taken = false;; taken = true) {
         WalkOutcome outcome;
         try {
@@ -164,9 +157,9 @@ std::string Engine::gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const 
         } catch (const std::exception& e) {
             // Going on with stale facts could overwrite or delete: the file is left where it is.
             failed(e);
-            return result;
+            return;
         }
-        if (outcome == WalkOutcome::Stopped) return result;
+        if (outcome == WalkOutcome::Stopped) return;
 
         if (outcome == WalkOutcome::Identical) {
             if (move) {
@@ -176,14 +169,14 @@ std::string Engine::gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const 
                     if (!fs_.deleteDuplicate(source, walk.target())) {
                         // The name found was the source itself, spelled another way.
                         writeLine(src, texts.sameFolder, true);
-                        return result;
+                        return;
                     }
                 } catch (const std::exception& e) {
-                    if (!failed(e)) return result;
+                    if (!failed(e)) return;
                 }
             }
             writeLine(srcFolder->path() + walk.candidate(), texts.identical, !move);
-            return result;
+            return;
         }
 
         Transfer transfer;
@@ -191,13 +184,12 @@ std::string Engine::gatherFile(Mode mode, const fs::FolderPtr& srcFolder, const 
             const auto marker = walk.renameCount() != 0 ? texts.renamed : texts.plain;
             transfer = moveTo(walk.target(), DisplayText(srcFolder->path() + walk.candidate()) + std::string(marker));
         } else {
-            ProgressLabel = fileName;
             transfer = copyStep(walk.target(), fs::Durability::Normal);
         }
         if (transfer == Transfer::NameTaken) continue;
         if (transfer == Transfer::Done)
             writeLine(srcFolder->path() + walk.candidate(), walk.renameCount() != 0 ? texts.renamed : texts.plain, true);
-        return result;
+        return;
     }
 }
 

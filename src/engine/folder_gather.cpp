@@ -13,7 +13,6 @@
 #include "engine/engine.h"
 #include "engine/failure.h"
 #include "fs/names.h"
-#include "shared/state.h"
 #include "shared/text.h"
 
 namespace sorvin {
@@ -31,8 +30,8 @@ constexpr std::string_view kDeleted = "…フォルダ削除";
 
 }  // namespace
 
-std::string Engine::FolderMove2(const Path& SrcPath, const Path& DstPath) { return gatherFolder(Mode::Move, SrcPath, DstPath); }
-std::string Engine::FolderCopy2(const Path& SrcPath, const Path& DstPath) { return gatherFolder(Mode::Copy, SrcPath, DstPath); }
+void Engine::FolderMove2(const Path& SrcPath, const Path& DstPath) { gatherFolder(GatherMode::Move, SrcPath, DstPath); }
+void Engine::FolderCopy2(const Path& SrcPath, const Path& DstPath) { gatherFolder(GatherMode::Copy, SrcPath, DstPath); }
 
 Engine::Placement Engine::PlaceOf(const fs::Folder& other, const fs::Folder& folder)
 {
@@ -58,7 +57,7 @@ Engine::Placement Engine::PlaceOf(const fs::Folder& other, const fs::Folder& fol
     }
 }
 
-std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& DstPath)
+void Engine::gatherFolder(GatherMode mode, const Path& SrcPath, const Path& DstPath)
 {
     const std::string& src = SrcPath.native();
     // The root folder has no name in a parent: it is "." in itself.
@@ -70,34 +69,26 @@ std::string Engine::gatherFolder(Mode mode, const Path& SrcPath, const Path& Dst
     } catch (const std::exception& e) {
         // Nothing to walk: reported as a folder that cannot be opened.
         const Failure failure = DescribeFailure(e);
-        if (const auto text = FailureMessage(mode == Mode::Move ? FailureSide::FolderMove : FailureSide::FolderCopy, failure,
+        if (const auto text = FailureMessage(mode == GatherMode::Move ? FailureSide::FolderMove : FailureSide::FolderCopy, failure,
                                              window_.checked(MenuOption::ErrMushi))) {
             window_.message(*text, MessageTitle::Application, MessageIcon::Exclamation);
-            CancelFlag = 1;
+            run_.stop();
         }
-        NameTable.reset();
+        run_.NameTable.reset();
         window_.yield();
-        return {};
+        return;
     }
-    return gatherFolder(mode, parent, name.empty() ? "." : name, src, dst);
+    gatherFolder(mode, parent, name.empty() ? "." : name, src, dst);
 }
 
-std::string Engine::gatherFolder(Mode mode, const fs::FolderPtr& parent, const std::string& name, const std::string& src,
-                                 const fs::FolderPtr& dst)
+void Engine::gatherFolder(GatherMode mode, const fs::FolderPtr& parent, const std::string& name, const std::string& src,
+                          const fs::FolderPtr& dst)
 {
-    const bool move = mode == Mode::Move;
+    const bool move = mode == GatherMode::Move;
     const FolderTexts& texts = move ? kMoveTexts : kCopyTexts;
-    std::string result;    // what the call returns
-    std::string gathered;  // the log text of its walk so far
 
     // Reports a failed step; the call goes on with the next one.
-    auto failed = [&](const std::exception& e) {
-        if (reportFolderFailure(e, move)) result = gathered;
-    };
-
-    auto event = [&](const std::string& subject, std::string_view marker, std::string& into) {
-        into += writeFolderLine(subject, marker);
-    };
+    auto failed = [&](const std::exception& e) { reportFolderFailure(e, move); };
 
     // Opened without following a link: a folder swapped for one is never entered.
     fs::FolderPtr folder;
@@ -106,15 +97,14 @@ std::string Engine::gatherFolder(Mode mode, const fs::FolderPtr& parent, const s
     } catch (const std::exception& e) {
         failed(e);
     }
-    NameTable.reset();
+    run_.NameTable.reset();
     window_.yield();
     // A folder that cannot be opened has nothing to walk, even when the failure was ignored.
-    if (CancelFlag == 1 || !folder) return result;
+    if (run_.stopped() || !folder) return;
 
     if (const Placement placement = PlaceOf(*dst, *folder); placement != Placement::Outside) {
-        result.clear();
-        event(src, placement == Placement::Same ? texts.same : texts.inside, result);
-        return result;
+        writeFolderLine(src, placement == Placement::Same ? texts.same : texts.inside);
+        return;
     }
 
     fs::FolderPtr receiving = dst;
@@ -136,9 +126,9 @@ std::string Engine::gatherFolder(Mode mode, const fs::FolderPtr& parent, const s
                 failed(e);
                 created = false;
             }
-            event(copyEntry.path(), kCreated, gathered);
+            writeFolderLine(copyEntry.path(), kCreated);
             // Starting again after an ignored failure would only fail again, without end.
-            if (!created && CancelFlag != 1) return gathered;
+            if (!created && !run_.stopped()) return;
             return gatherFolder(mode, parent, name, src, dst);
         }
         // Held open from here on: a link put in its place later never receives a file.
@@ -146,29 +136,25 @@ std::string Engine::gatherFolder(Mode mode, const fs::FolderPtr& parent, const s
             receiving = fs_.openFolder(copyEntry);
         } catch (const std::exception& e) {
             failed(e);
-            return result;
+            return;
         }
     }
 
-    gathered.clear();
     fs::Listing listing;
     try {
         listing = fs_.list(*folder);
     } catch (const std::exception& e) {
         failed(e);  // the walk is empty
     }
-    for (const std::string& file : listing.files) gathered += gatherFile(mode, folder, file, receiving);
-    for (const std::string& sub : listing.folders) gathered += gatherFolder(mode, folder, sub, folder->path() + sub, receiving);
-    if (!move) return gathered;
-    if (CancelFlag == 1) return result;
+    for (const std::string& file : listing.files) gatherFile(mode, folder, file, receiving);
+    for (const std::string& sub : listing.folders) gatherFolder(mode, folder, sub, folder->path() + sub, receiving);
+    if (!move || run_.stopped()) return;
 
     // Removal: only an empty folder is ever removed, never anything in it, and never the folder
     // that receives the files. The moved files' sources go with their batch: the removal
     // follows them there.
-    if (PlaceOf(*receiving, *folder) != Placement::Outside) return gathered;
-    if (batch_.empty()) return gathered + removeIfEmptied(parent, name, folder, src);
+    if (PlaceOf(*receiving, *folder) != Placement::Outside) return;
     afterBatch([this, parent, name, folder, src] { removeIfEmptied(parent, name, folder, src); });
-    return gathered;
 }
 
 bool Engine::reportFolderFailure(const std::exception& e, bool move)
@@ -179,22 +165,20 @@ bool Engine::reportFolderFailure(const std::exception& e, bool move)
                                      window_.checked(MenuOption::ErrMushi));
     if (!text) return false;
     window_.message(*text, MessageTitle::Application, MessageIcon::Exclamation);
-    CancelFlag = 1;
+    run_.stop();
     batchStopped_ = closing_;
     return true;
 }
 
-std::string Engine::writeFolderLine(const std::string& subject, std::string_view marker)
+void Engine::writeFolderLine(const std::string& subject, std::string_view marker)
 {
     closeBatch();  // its lines come first
     const std::string line = DisplayText(subject) + std::string(marker) + "-" + TimeText();
     window_.setPaneText(line);
-    LogBuffer += kCrLf;
-    LogBuffer += line;
-    return std::string(kCrLf) + line;
+    run_.addLine(line);
 }
 
-std::string Engine::removeIfEmptied(const fs::FolderPtr& parent, const std::string& name, const fs::FolderPtr& folder,
+void Engine::removeIfEmptied(const fs::FolderPtr& parent, const std::string& name, const fs::FolderPtr& folder,
                                     const std::string& src)
 {
     bool empty = false;
@@ -202,7 +186,7 @@ std::string Engine::removeIfEmptied(const fs::FolderPtr& parent, const std::stri
         empty = fs_.folderIsEmpty(*folder);
     } catch (const std::exception& e) {
         reportFolderFailure(e, true);
-        return "";
+        return;
     }
     if (!empty) return writeFolderLine(src, kKept);
     try {
@@ -211,7 +195,7 @@ std::string Engine::removeIfEmptied(const fs::FolderPtr& parent, const std::stri
         if (e.error() == ENOTEMPTY || e.error() == EEXIST) return writeFolderLine(src, kKept);  // something arrived meanwhile
         reportFolderFailure(e, true);
     }
-    return writeFolderLine(src, kDeleted);
+    writeFolderLine(src, kDeleted);
 }
 
 }  // namespace sorvin

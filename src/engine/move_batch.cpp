@@ -8,7 +8,6 @@
 
 #include "engine/engine.h"
 #include "engine/failure.h"
-#include "shared/state.h"
 #include "shared/text.h"
 
 namespace sorvin {
@@ -51,8 +50,7 @@ void Engine::writeMoveLine(const std::string& line)
 {
     const std::string stamped = line + "-" + TimeText();
     window_.setPaneText(stamped);
-    LogBuffer += kCrLf;
-    LogBuffer += stamped;
+    run_.addLine(stamped);
 }
 
 bool Engine::reportFileFailure(const std::exception& e, const std::string& src)
@@ -63,9 +61,8 @@ bool Engine::reportFileFailure(const std::exception& e, const std::string& src)
     if (!text) return true;
     batchStopped_ = closing_;
     window_.message(*text, MessageTitle::Pelkor, MessageIcon::Exclamation);
-    LogBuffer += kCrLf;
-    LogBuffer += DisplayText(src);
-    CancelFlag = 1;
+    run_.addLine(DisplayText(src));
+    run_.stop();
     return failure.errorClass != fs::ErrorClass::Other;
 }
 
@@ -95,10 +92,7 @@ void Engine::closeBatch()
         }
     }
 
-    // A stop pressed meanwhile has ended LogBuffer's line already: the batch's lines go before
-    // that line end, where they would have stood had they been written at once.
-    const bool stopLineEnd = LogBuffer.ends_with(kCrLf);
-    if (stopLineEnd) LogBuffer.resize(LogBuffer.size() - kCrLf.size());
+    const bool stopLineEnd = run_.holdStopLineEnd();
     // A failure stops the run after its file, as it did when each move was finished at once:
     // the batch's later moves are undone (their copies go, their sources stay).
     batchStopped_ = false;
@@ -128,15 +122,14 @@ void Engine::closeBatch()
             batchStopped_ = true;
             // As when a copy fails its check: the copy goes, the source stays, the run stops.
             window_.message(std::string(kMoveFailed), MessageTitle::Pelkor, MessageIcon::Exclamation);
-            CancelFlag = 1;
-            LogBuffer += kCrLf;
-            LogBuffer += DisplayText(copy.source().path());
+            run_.stop();
+            run_.addLine(DisplayText(copy.source().path()));
             window_.setPaneText(DisplayText(copy.source().path()));
             continue;
         }
         writeMoveLine(copy.line);
     }
-    if (stopLineEnd) LogBuffer += kCrLf;
+    run_.restoreStopLineEnd(stopLineEnd);
     closing_ = false;
 }
 

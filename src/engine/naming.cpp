@@ -1,15 +1,14 @@
 #include "engine/naming.h"
 
 #include <charconv>
+#include <cmath>
 
 #include "checksum/compare.h"
 #include "checksum/crc32.h"
 #include "fs/names.h"
-#include "shared/state.h"
+#include "shared/text.h"
 
 namespace sorvin {
-
-DestinationPicture RunPicture;
 
 std::string SerialName(std::string_view base, std::string_view ext, int serial, bool afterExtension)
 {
@@ -37,15 +36,15 @@ std::string SerialName(std::string_view base, std::string_view ext, int serial, 
     return name;
 }
 
-CandidateWalk::CandidateWalk(Window& window, fs::FileSystem& fs, const fs::Folder& srcFolder, std::string fileName,
+CandidateWalk::CandidateWalk(Run& run, Window& window, fs::FileSystem& fs, const fs::Folder& srcFolder, std::string fileName,
                              const fs::Folder& dstFolder, SameFileRule rule)
-    : window_(window), fs_(fs), src_(srcFolder), dst_(dstFolder), fileName_(std::move(fileName)),
+    : run_(run), window_(window), fs_(fs), src_(srcFolder), dst_(dstFolder), fileName_(std::move(fileName)),
       base_(fs::BaseName(fileName_)), ext_(fs::ExtensionName(fileName_)), candidate_(fileName_), rule_(rule),
-      known_(RunPicture.folder(dst_.path()))
+      known_(run.RunPicture.folder(dst_.path()))
 {
 }
 
-int CandidateWalk::compareFileSize()
+CandidateWalk::SizeVerdict CandidateWalk::compareFileSize()
 {
     // The source's size is read once per file, and only when a name is occupied: a free name
     // needs nothing of the source.
@@ -53,14 +52,14 @@ int CandidateWalk::compareFileSize()
         if (!srcSize_) srcSize_ = fs_.fileSize(source());
         return *srcSize_;
     };
-    if (auto known = known_.find(candidate_); known != known_.end() && known->second != sourceSize()) return 1;
-    if (fs_.entryType(target()) != fs::EntryType::File) return 0;
+    if (auto known = known_.find(candidate_); known != known_.end() && known->second != sourceSize()) return SizeVerdict::OtherSize;
+    if (fs_.entryType(target()) != fs::EntryType::File) return SizeVerdict::Free;
     const std::uint64_t size = fs_.fileSize(target());
     known_[candidate_] = size;
-    if (size != sourceSize()) return 1;
+    if (size != sourceSize()) return SizeVerdict::OtherSize;
     // A link in the destination that leads back to the source is not a second copy of it:
     // taking the source for its duplicate would delete the only data.
-    return pointsAtSource() ? 1 : 2;
+    return pointsAtSource() ? SizeVerdict::OtherSize : SizeVerdict::SameSize;
 }
 
 bool CandidateWalk::pointsAtSource()
@@ -75,7 +74,7 @@ bool CandidateWalk::pointsAtSource()
 
 void CandidateWalk::advance()
 {
-    const int serial = window_.checked(MenuOption::Genmitsu) ? renameCount_ : NameTable.next(fileName_);
+    const int serial = window_.checked(MenuOption::Genmitsu) ? renameCount_ : run_.NameTable.next(fileName_);
     candidate_ = SerialName(base_, ext_, serial, window_.checked(MenuOption::NumPosition));
     ++renameCount_;
 }
@@ -89,15 +88,26 @@ bool CandidateWalk::isLink(const fs::Entry& entry)
     }
 }
 
+void CandidateWalk::checkProgress(const std::string& label, std::string_view word, std::uint64_t offset,
+                                  std::uint64_t length)
+{
+    const auto percent = static_cast<long long>(std::floor(static_cast<double>(offset) / static_cast<double>(length) * 100.0));
+    window_.setCaption(DisplayText(label) + " " + std::to_string(percent) + "% " + std::string(word) + std::to_string(offset));
+    window_.yield();
+}
+
 std::optional<WalkOutcome> CandidateWalk::sameChecksum()
 {
-    ProgressLabel = "Src-" + fileName_;
-    if (!srcCrc_) srcCrc_ = FileCRC32(window_, fs_, source());
-    if (CancelFlag == 1) return WalkOutcome::Stopped;
-    ProgressLabel = "Dst-" + candidate_;
-    const std::string targetCrc = FileCRC32(window_, fs_, target());
-    if (CancelFlag == 1) return WalkOutcome::Stopped;
-    if (targetCrc == *srcCrc_) return WalkOutcome::Identical;
+    auto crcOf = [this](const fs::Entry& file, const std::string& label) {
+        return FileCRC32(fs_, file, [&](std::uint64_t offset, std::uint64_t length) {
+            checkProgress(label, "CRC Checking", offset, length);
+        }, CancelFlag);
+    };
+    if (!srcCrc_) srcCrc_ = crcOf(source(), "Src-" + fileName_);
+    if (run_.stopped() || !srcCrc_) return WalkOutcome::Stopped;
+    const auto targetCrc = crcOf(target(), "Dst-" + candidate_);
+    if (run_.stopped() || !targetCrc) return WalkOutcome::Stopped;
+    if (*targetCrc == *srcCrc_) return WalkOutcome::Identical;
     return std::nullopt;
 }
 
@@ -110,8 +120,11 @@ std::optional<WalkOutcome> CandidateWalk::sameContent()
     // A link is read as the text it points with: a file holding that text is not its duplicate.
     if (isLink(source()) != isLink(target())) return std::nullopt;
     // Reading both files proves more than their checksums can, in a single pass over each.
-    ProgressLabel = "Dst-" + candidate_;
-    switch (CompareFiles(window_, fs_, source(), target(), *srcSize_)) {
+    const std::string label = "Dst-" + candidate_;
+    const auto progress = [&](std::uint64_t offset, std::uint64_t length) {
+        checkProgress(label, "Compare Checking", offset, length);
+    };
+    switch (CompareFiles(fs_, source(), target(), *srcSize_, progress, CancelFlag)) {
     case Comparison::Same: return WalkOutcome::Identical;
     case Comparison::Stopped: return WalkOutcome::Stopped;
     case Comparison::Different: return std::nullopt;
@@ -122,9 +135,9 @@ std::optional<WalkOutcome> CandidateWalk::sameContent()
 WalkOutcome CandidateWalk::run()
 {
     for (;;) {
-        const int verdict = compareFileSize();
-        if (verdict == 0) return WalkOutcome::Free;
-        if (verdict == 2) {
+        const SizeVerdict verdict = compareFileSize();
+        if (verdict == SizeVerdict::Free) return WalkOutcome::Free;
+        if (verdict == SizeVerdict::SameSize) {
             if (rule_ == SameFileRule::Content) {
                 if (auto outcome = sameContent()) return *outcome;
             } else if (!window_.checked(MenuOption::Crc32)) {

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "fs/file_system.h"
+#include "shared/run.h"
 #include "shared/window.h"
 
 namespace sorvin {
@@ -18,22 +18,6 @@ namespace sorvin {
 // extension; the serial has at least three digits. A name that would end in "." (serial before an
 // empty extension) is stored without that dot: README_000.
 std::string SerialName(std::string_view base, std::string_view ext, int serial, bool afterExtension);
-
-// What the run knows of its destination folders: names it has seen occupied, with their sizes.
-// It only ever lets the walk skip a name without asking the disk whether it is taken by a file
-// of another size; a free or an identical verdict is always taken from the disk itself, so a
-// stale entry can never overwrite or delete anything.
-class DestinationPicture {
-public:
-    using Sizes = std::unordered_map<std::string, std::uint64_t>;  // name -> size
-    // What is known of one folder; the reference stays valid until the next reset.
-    Sizes& folder(const std::string& path) { return folders_[path]; }
-    void reset() { folders_.clear(); }
-
-private:
-    std::unordered_map<std::string, Sizes> folders_;
-};
-extern DestinationPicture RunPicture;  // reset with NameTable at the start of every run
 
 enum class WalkOutcome { Free, Identical, Stopped };
 
@@ -51,7 +35,7 @@ enum class SameFileRule {
 class CandidateWalk {
 public:
     // The source is `fileName` in `srcFolder`; both folders stay open while the walk lives.
-    CandidateWalk(Window& window, fs::FileSystem& fs, const fs::Folder& srcFolder, std::string fileName,
+    CandidateWalk(Run& run, Window& window, fs::FileSystem& fs, const fs::Folder& srcFolder, std::string fileName,
                   const fs::Folder& dstFolder, SameFileRule rule);
 
     // Walks on from the current candidate. File-system failures are thrown.
@@ -64,14 +48,19 @@ public:
     int renameCount() const { return renameCount_; }
 
 private:
-    int compareFileSize();  // 0 nothing there, 1 another size, 2 the same size
+    enum class SizeVerdict { Free, OtherSize, SameSize };
+    SizeVerdict compareFileSize();
     void advance();
     fs::Entry source() const { return {src_, fileName_}; }
     bool pointsAtSource();
     bool isLink(const fs::Entry& entry);
     std::optional<WalkOutcome> sameChecksum();  // nothing when the checksums differ
     std::optional<WalkOutcome> sameContent();   // nothing when the bytes differ
+    // The caption at one 1 MiB offset of a file being read through, then the window's chance to
+    // take the stop button. `label` names the file, `word` what the reading checks.
+    void checkProgress(const std::string& label, std::string_view word, std::uint64_t offset, std::uint64_t length);
 
+    Run& run_;
     Window& window_;
     fs::FileSystem& fs_;
     const fs::Folder& src_;
@@ -81,7 +70,7 @@ private:
     DestinationPicture::Sizes& known_;
     int renameCount_ = 0;
     std::optional<std::uint64_t> srcSize_;
-    std::optional<std::string> srcCrc_;
+    std::optional<std::uint32_t> srcCrc_;
 };
 
 }  // namespace sorvin

@@ -13,6 +13,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -173,7 +174,7 @@ public:
     // source is untouched. Returns what it saw of the source: with Synced and Deferred, that is
     // what the copy holds.
     virtual FileState copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
-                          const volatile std::int32_t* cancel, Durability durability) = 0;
+                          const std::atomic<std::int32_t>* cancel, Durability durability) = 0;
 
     // Puts files placed by Deferred copies, and the folders that name them, on the disk: what
     // Synced does for one copy, for many at the price of one disk flush where the file system

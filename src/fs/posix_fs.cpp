@@ -278,7 +278,7 @@ private:
 // Calls progress and polls the cancel flag, as every copy step must.
 class Reporter {
 public:
-    Reporter(std::uint64_t total, const CopyProgress& progress, const volatile std::int32_t* cancel,
+    Reporter(std::uint64_t total, const CopyProgress& progress, const std::atomic<std::int32_t>* cancel,
              const std::string& from)
         : total_(total), progress_(progress), cancel_(cancel), from_(from)
     {
@@ -294,7 +294,7 @@ public:
 private:
     std::uint64_t total_;
     const CopyProgress& progress_;
-    const volatile std::int32_t* cancel_;
+    const std::atomic<std::int32_t>* cancel_;
     const std::string& from_;
 };
 
@@ -460,7 +460,7 @@ void RefuseIfChanged(int fd, const struct stat& before, const std::string& from)
 }
 
 FileState CopyLink(const Entry& from, const Entry& to, const struct stat& st, const CopyProgress& progress,
-                   const volatile std::int32_t* cancel, Durability durability)
+                   const std::atomic<std::int32_t>* cancel, Durability durability)
 {
     const std::string target = ReadLink(from, st.st_size);
     const std::string fromPath = from.path();
@@ -731,7 +731,7 @@ std::unique_ptr<Reader> PosixFs::openRead(const Entry& e)
 }
 
 FileState PosixFs::copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
-                            const volatile std::int32_t* cancel, Durability durability)
+                            const std::atomic<std::int32_t>* cancel, Durability durability)
 {
     struct stat st;
     Lstat(from, st);

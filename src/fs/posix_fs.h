@@ -38,7 +38,7 @@ public:
     bool deleteDuplicate(const Entry& file, const Entry& keep) override;
     std::unique_ptr<Reader> openRead(const Entry& e) override;
     FileState copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
-                  const volatile std::int32_t* cancel, Durability durability) override;
+                  const std::atomic<std::int32_t>* cancel, Durability durability) override;
     void makeDurable(const std::vector<Entry>& placed) override;
 
 private:

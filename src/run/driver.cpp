@@ -9,29 +9,27 @@
 #include "engine/engine.h"
 #include "engine/naming.h"
 #include "fs/names.h"
-#include "shared/state.h"
 #include "shared/text.h"
 
 namespace sorvin::run {
 
 namespace {
 
-constexpr std::string_view kMoveMode = "移動";
-
-RunEnd StoppedEnding(Window& window, const std::string& runCaption)
+RunEnd StoppedEnding(Run& run, Window& window, const std::string& runCaption)
 {
+    run.stopped();  // a stop asked for and not yet taken ends the log's line too
     window.setProgressVisible(false);
     window.setCancelEnabled(false);
     CancelFlag = 0;
-    window.setPaneText(LogBuffer + "…処理中止");
+    window.setPaneText(run.logText() + "…処理中止");
     window.setCaption(runCaption + "停" + TimeText());
     return RunEnd::Stopped;
 }
 
 void BackToIdle(Window& window)
 {
-    window.setDropMode(DropTarget::Path, 1);
-    window.setDropMode(DropTarget::Pane, 1);
+    window.setDropMode(DropTarget::Path, DropMode::Take);
+    window.setDropMode(DropTarget::Pane, DropMode::Take);
     window.setMenuEnabled(true);
 }
 
@@ -63,60 +61,61 @@ bool IsFile(fs::FileSystem& fs, const Path& item)
 
 }  // namespace
 
-RunEnd RunGather(Window& window, fs::FileSystem& fs)
+RunEnd RunGather(Run& run, Window& window, fs::FileSystem& fs)
 {
     window.setPaneText("");
-    LogBuffer.clear();
+    run.start();
     const std::string start = TimeText();
     window.setCancelEnabled(true);
     window.setCaption(std::string(kWindowCaption) + "...始" + start);
     const std::string runCaption = window.caption();
     window.setProgressValue(0);
-    window.setProgressMax(DropCount);
+    window.setProgressMax(static_cast<int>(run.DropList.size()));
     window.setProgressVisible(true);
-    NameTable.reset();
-    RunPicture.reset();
+    run.NameTable.reset();
+    run.RunPicture.reset();
 
-    if (CancelFlag == 1) return StoppedEnding(window, runCaption);
+    // A prepared run ended by the stop button; a stop only asked for is taken inside the run.
+    if (CancelFlag.load() & kStopping) return StoppedEnding(run, window, runCaption);
 
     window.setPaneText("処理開始..." + TimeText());
-    LogBuffer = "処理開始..." + TimeText();
+    run.LogBuffer = "処理開始..." + TimeText();
 
-    Engine engine(window, fs);
-    for (std::int32_t i = 1; i <= DropCount; ++i) {
-        window.setProgressValue(i);
-        const Path item = DropList[static_cast<std::size_t>(i)];
+    Engine engine(run, window, fs);
+    for (std::size_t i = 0; i < run.DropList.size(); ++i) {
+        window.setProgressValue(static_cast<int>(i + 1));
+        const Path item = run.DropList[i];
         const bool file = IsFile(fs, item);
-        const bool move = window.modeText() == kMoveMode;
+        const bool move = window.mode() == GatherMode::Move;
         // Read for every item, by the rule the source drop checked it with.
         const auto folder = DestinationFolder(window.pathText());
         if (!folder) {
             NoDestination(window);
-            return StoppedEnding(window, runCaption);
+            return StoppedEnding(run, window, runCaption);
         }
         const Path destination = *folder;
         if (file)
             move ? engine.FileMove2(item, destination) : engine.FileCopy2(item, destination);
         else
             move ? engine.FolderMove2(item, destination) : engine.FolderCopy2(item, destination);
-        if (CancelFlag == 1) {
+        if (run.stopped()) {
             engine.closeBatch();
-            return StoppedEnding(window, runCaption);
+            return StoppedEnding(run, window, runCaption);
         }
     }
     // Its failures stop the run like any file's.
     engine.closeBatch();
-    if (CancelFlag == 1) return StoppedEnding(window, runCaption);
+    if (run.stopped()) return StoppedEnding(run, window, runCaption);
 
     window.setProgressVisible(false);
     window.setCancelEnabled(false);
-    window.setDropMode(DropTarget::Path, 1);
-    window.setPaneText(LogBuffer + std::string(kCrLf) + "処理終了..." + TimeText());
+    window.setDropMode(DropTarget::Path, DropMode::Take);
+    window.setPaneText(run.LogBuffer + "\n処理終了..." + TimeText());
     window.setCaption(runCaption + "停" + TimeText());
     return RunEnd::Finished;
 }
 
-DropOutcome SourceDrop(Window& window, fs::FileSystem& fs, const std::vector<Path>& dropped)
+DropOutcome SourceDrop(Run& run, Window& window, fs::FileSystem& fs, const std::vector<Path>& dropped)
 {
     if (dropped.empty()) return DropOutcome::Ignored;
     bool destinationThere = false;
@@ -130,37 +129,32 @@ DropOutcome SourceDrop(Window& window, fs::FileSystem& fs, const std::vector<Pat
         return DropOutcome::Refused;
     }
 
-    window.setDropMode(DropTarget::Path, 0);
-    window.setDropMode(DropTarget::Pane, 0);
+    window.setDropMode(DropTarget::Path, DropMode::Refuse);
+    window.setDropMode(DropTarget::Pane, DropMode::Refuse);
     window.setCancelEnabled(true);
     window.setMenuEnabled(false);
     window.setPaneText("");
 
-    DropCount = static_cast<std::int32_t>(dropped.size());
-    window.setProgressMax(DropCount);
-    DropList.assign(1, Path());
-    DropList.insert(DropList.end(), dropped.begin(), dropped.end());
+    run.DropList = dropped;
+    window.setProgressMax(static_cast<int>(run.DropList.size()));
 
     if (window.checked(MenuOption::ExecButton)) {
         window.setExecEnabled(true);
-        window.setPaneText("実行準備完了" + std::string(kCrLf) + "実行ボタンを押してください");
+        window.setPaneText("実行準備完了\n実行ボタンを押してください");
         return DropOutcome::Prepared;
     }
-    const RunEnd end = RunGather(window, fs);
+    const RunEnd end = RunGather(run, window, fs);
     BackToIdle(window);
     return end == RunEnd::Finished ? DropOutcome::Finished : DropOutcome::Stopped;
 }
 
-void DestinationDrop(Window& window, fs::FileSystem& fs, const std::vector<Path>& dropped)
+std::optional<std::string> DestinationDrop(fs::FileSystem& fs, const Path& first)
 {
-    if (dropped.empty()) return;
-    const Path& first = dropped.front();
-    bool folder = false;
     try {
-        folder = fs.folderExists(first);
+        if (fs.folderExists(first)) return fs::WithTrailingSlash(first.native());
     } catch (const fs::FsError&) {
     }
-    window.setPathText(folder ? fs::WithTrailingSlash(first.native()) : std::string("指定されたフォルダは存在しません"));
+    return std::nullopt;
 }
 
 Path DroppedPath(const std::string& arg)
@@ -171,24 +165,25 @@ Path DroppedPath(const std::string& arg)
     return s;
 }
 
-RunEnd ExecuteClick(Window& window, fs::FileSystem& fs)
+RunEnd ExecuteClick(Run& run, Window& window, fs::FileSystem& fs)
 {
     window.setExecEnabled(false);
-    const RunEnd end = RunGather(window, fs);
+    const RunEnd end = RunGather(run, window, fs);
     BackToIdle(window);
     return end;
 }
 
-void CancelClick(Window& window, fs::FileSystem& fs)
+void CancelClick(Run& run, Window& window, fs::FileSystem& fs)
 {
-    CancelFlag = 1;
-    LogBuffer += kCrLf;
     window.setCancelEnabled(false);
-    if (window.execEnabled()) {
-        window.setExecEnabled(false);
-        RunGather(window, fs);
-        BackToIdle(window);
+    if (!window.execEnabled()) {
+        AskStop();  // the running run takes it at its next check
+        return;
     }
+    window.setExecEnabled(false);
+    run.stop();
+    RunGather(run, window, fs);
+    BackToIdle(window);
 }
 
 }  // namespace sorvin::run

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
 #include "fs/file_system.h"
+#include "shared/run.h"
 #include "shared/window.h"
 
 namespace sorvin::run {
@@ -22,25 +25,26 @@ enum class DropOutcome {
     Stopped,   // the run ran and took the stopped ending
 };
 
-// One pass over DropList with the mode and destination read from the window for every item.
-RunEnd RunGather(Window& window, fs::FileSystem& fs);
+// One pass over the run's DropList with the mode and destination read from the window for every item.
+RunEnd RunGather(Run& run, Window& window, fs::FileSystem& fs);
 
 // A drop on the log pane: records the sources and runs them, or prepares the run.
-DropOutcome SourceDrop(Window& window, fs::FileSystem& fs,
+DropOutcome SourceDrop(Run& run, Window& window, fs::FileSystem& fs,
                        const std::vector<std::filesystem::path>& dropped);
 
-// A drop on the destination box: only the first path counts.
-void DestinationDrop(Window& window, fs::FileSystem& fs,
-                     const std::vector<std::filesystem::path>& dropped);
+// A drop on the destination box, whose first path counts: that folder with a trailing "/", or
+// nothing when it names no folder.
+std::optional<std::string> DestinationDrop(fs::FileSystem& fs, const std::filesystem::path& first);
 
 // A path named on a command line as a file manager's drop gives it: absolute, no "." or "..",
 // no trailing "/", links left as they are. An empty name stays empty.
 std::filesystem::path DroppedPath(const std::string& arg);
 
 // The execute button, pressed while a run is prepared.
-RunEnd ExecuteClick(Window& window, fs::FileSystem& fs);
+RunEnd ExecuteClick(Run& run, Window& window, fs::FileSystem& fs);
 
-// The stop button: asks a running run to stop, or ends a prepared one without touching anything.
-void CancelClick(Window& window, fs::FileSystem& fs);
+// The stop button: asks a running run to stop (it does at its next check), or ends a prepared one
+// without touching anything.
+void CancelClick(Run& run, Window& window, fs::FileSystem& fs);
 
 }  // namespace sorvin::run

@@ -58,15 +58,4 @@ std::string DisplayText(std::string_view bytes)
     return out;
 }
 
-std::string ToLf(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out += text[i];
-    }
-    return out;
-}
-
 }  // namespace sorvin

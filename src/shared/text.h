@@ -12,7 +12,4 @@ std::string TimeText();
 // Native path bytes as log text: valid UTF-8 passes unchanged, every invalid byte becomes U+FFFD.
 std::string DisplayText(std::string_view nativeBytes);
 
-// CR LF line ends as LF, for printing a log on a terminal.
-std::string ToLf(std::string_view text);
-
 }  // namespace sorvin

@@ -23,6 +23,8 @@ enum class MessageTitle { Pelkor, Application };
 inline const char* TitleText(MessageTitle title) { return title == MessageTitle::Pelkor ? "Pelkor" : "sorvin"; }
 enum class MessageIcon { None, Exclamation };
 enum class DropTarget { Path, Pane };             // txtPath, rtfSorvinfile
+enum class DropMode { Refuse, Take };
+enum class GatherMode { Move, Copy };              // cmbMorC: "移動", "コピー"
 
 class Window {
 public:
@@ -31,9 +33,8 @@ public:
     // Options, read live.
     virtual bool checked(MenuOption option) const = 0;
     virtual bool folderKeep() const = 0;       // chkFolderKeep has the value 1
-    virtual std::string modeText() const = 0;  // the text of cmbMorC, UTF-8
+    virtual GatherMode mode() const = 0;       // cmbMorC
     virtual std::string pathText() const = 0;  // the text of txtPath, native path bytes
-    virtual void setPathText(const std::string& nativeBytes) = 0;
 
     // Output. Texts are UTF-8.
     virtual void setPaneText(const std::string& text) = 0;  // the log pane, assigned whole
@@ -45,11 +46,11 @@ public:
     virtual void setCancelEnabled(bool enabled) = 0;   // cmdCancel, "中止"
     virtual void setExecEnabled(bool enabled) = 0;     // cmdEXEC, "実行"
     virtual bool execEnabled() const = 0;
-    virtual void setDropMode(DropTarget target, int mode) = 0;  // 0 refuses drops, 1 takes them
+    virtual void setDropMode(DropTarget target, DropMode mode) = 0;
     virtual void setMenuEnabled(bool enabled) = 0;              // mnuPopup
     virtual void message(const std::string& text, MessageTitle title, MessageIcon icon) = 0;
 
-    // Lets pending window events run; this is where a press of the stop button is taken.
+    // Lets pending window events run; a press of the stop button meanwhile raises the stop flag.
     virtual void yield() = 0;
 
     // For front ends that count the whole run: a file's gathering begins (every file, whatever its

@@ -36,7 +36,7 @@ DropBox::DropBox(QWidget* parent) : QPlainTextEdit(parent)
 
 bool DropBox::takes(const QMimeData* data) const
 {
-    return dropMode_ == 1 && !LocalPaths(data).empty();
+    return takesDrops_ && !LocalPaths(data).empty();
 }
 
 void DropBox::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
@@ -54,7 +54,7 @@ void DropBox::dragMoveEvent(QDragMoveEvent* event)
 
 void DropBox::dropEvent(QDropEvent* event)
 {
-    auto paths = dropMode_ == 1 ? LocalPaths(event->mimeData()) : std::vector<std::filesystem::path>{};
+    auto paths = takesDrops_ ? LocalPaths(event->mimeData()) : std::vector<std::filesystem::path>{};
     if (paths.empty()) {
         event->ignore();
         return;

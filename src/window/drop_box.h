@@ -22,8 +22,7 @@ public:
 
     explicit DropBox(QWidget* parent = nullptr);
 
-    void setDropMode(int mode) { dropMode_ = mode; }  // 0 refuses drops, 1 takes them
-    int dropMode() const { return dropMode_; }
+    void setTakesDrops(bool takes) { takesDrops_ = takes; }
     void onDrop(Handler handler) { handler_ = std::move(handler); }
 
 protected:
@@ -34,7 +33,7 @@ protected:
 private:
     bool takes(const QMimeData* data) const;
 
-    int dropMode_ = 1;
+    bool takesDrops_ = true;
     Handler handler_;
 };
 

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -17,7 +18,7 @@
 #include <QTimer>
 
 #include "run/driver.h"
-#include "shared/state.h"
+#include "shared/run.h"
 #include "shared/text.h"
 #include "window/drop_box.h"
 #include "window/look.h"
@@ -120,6 +121,10 @@ void FrmSorvin::buildControls()
     cmbMorC->setEditable(true);
     cmbMorC->setInsertPolicy(QComboBox::NoInsert);
     cmbMorC->addItems({kMove, kCopy});
+    // The mode is an item, never free text: typed text that names neither gives way to the chosen
+    // item's when the editing ends, so what the box shows is what a run does.
+    connect(cmbMorC->lineEdit(), &QLineEdit::editingFinished, this,
+            [this] { cmbMorC->setEditText(cmbMorC->itemText(cmbMorC->currentIndex())); });
 
     // The ideographic spaces push "Dropしてください" onto the second line.
     lblFiles2 = new TightLabel(QStringLiteral("したいファイル/フォルダを　　　　　　　Dropしてください"), this);
@@ -224,7 +229,7 @@ void FrmSorvin::applySettings(const Settings& s)
     mnuCRC32->setChecked(s.crc32);
     mnuGenmitsu->setChecked(s.genmitsu);
     chkFolderKeep->setChecked(s.folderKeep);
-    cmbMorC->setCurrentIndex(cmbMorC->findText(s.copy ? kCopy : kMove));
+    cmbMorC->setCurrentIndex(s.copy ? 1 : 0);
     mnuEB->setChecked(s.execButton);
     cmdEXEC->setVisible(s.execButton);
     if (s.execButton) cmdEXEC->setEnabled(false);
@@ -238,7 +243,7 @@ Settings FrmSorvin::currentSettings() const
     s.crc32 = mnuCRC32->isChecked();
     s.genmitsu = mnuGenmitsu->isChecked();
     s.folderKeep = chkFolderKeep->isChecked();
-    s.copy = cmbMorC->currentText() != kMove;
+    s.copy = mode() == GatherMode::Copy;
     s.execButton = mnuEB->isChecked();
     s.errMushi = mnuErrMushi->isChecked();
     return s;
@@ -254,7 +259,12 @@ void FrmSorvin::saveSettings()
 
 void FrmSorvin::destinationDropped(const std::vector<std::filesystem::path>& paths)
 {
-    run::DestinationDrop(*this, fs_, paths);
+    if (paths.empty()) return;
+    const auto folder = run::DestinationDrop(fs_, paths.front());
+    // A drop that names no folder says so in the box, with no destination behind the words.
+    pathBytes_ = folder.value_or("");
+    pathShown_ = folder ? Qs(DisplayText(*folder)) : QStringLiteral("指定されたフォルダは存在しません");
+    txtPath->setPlainText(pathShown_);
 }
 
 void FrmSorvin::sourcesDropped(const std::vector<std::filesystem::path>& paths)
@@ -265,20 +275,20 @@ void FrmSorvin::sourcesDropped(const std::vector<std::filesystem::path>& paths)
     sourceDropQueued_ = true;
     QTimer::singleShot(0, this, [this, paths] {
         sourceDropQueued_ = false;
-        if (!closed_) duringRun([&] { run::SourceDrop(*this, fs_, paths); });
+        if (!closed_) duringRun([&] { run::SourceDrop(run_, *this, fs_, paths); });
         afterRun();
     });
 }
 
 void FrmSorvin::execClicked()
 {
-    duringRun([this] { run::ExecuteClick(*this, fs_); });
+    duringRun([this] { run::ExecuteClick(run_, *this, fs_); });
     afterRun();
 }
 
 void FrmSorvin::cancelClicked()
 {
-    run::CancelClick(*this, fs_);
+    run::CancelClick(run_, *this, fs_);
 }
 
 void FrmSorvin::duringRun(const std::function<void()>& run)
@@ -313,20 +323,19 @@ bool FrmSorvin::checked(MenuOption option) const
 
 bool FrmSorvin::folderKeep() const { return chkFolderKeep->isChecked(); }
 
-std::string FrmSorvin::modeText() const { return cmbMorC->currentText().toStdString(); }
+GatherMode FrmSorvin::mode() const
+{
+    // The item the text names, or, while typed text names none, the item chosen.
+    int item = cmbMorC->findText(cmbMorC->currentText());
+    if (item < 0) item = cmbMorC->currentIndex();
+    return item == 1 ? GatherMode::Copy : GatherMode::Move;
+}
 
 std::string FrmSorvin::pathText() const
 {
     QString shown = txtPath->toPlainText();
     if (shown == pathShown_) return pathBytes_;
     return QFile::encodeName(shown).toStdString();  // typed by the user
-}
-
-void FrmSorvin::setPathText(const std::string& nativeBytes)
-{
-    pathBytes_ = nativeBytes;
-    pathShown_ = Qs(DisplayText(nativeBytes));
-    txtPath->setPlainText(pathShown_);
 }
 
 // A run rewrites the pane and the caption for every file, and drawing them costs more than
@@ -352,7 +361,7 @@ void FrmSorvin::showPending(bool now)
     constexpr qint64 kShowEveryMs = 100;
     if (running_ && !now && lastShown_.isValid() && lastShown_.elapsed() < kShowEveryMs) return;
     if (pendingPane_) {
-        rtfSorvinfile->setPlainText(Qs(ToLf(*pendingPane_)));
+        rtfSorvinfile->setPlainText(Qs(*pendingPane_));
         pendingPane_.reset();
     }
     if (captionPending_) {
@@ -374,9 +383,9 @@ void FrmSorvin::setExecEnabled(bool enabled) { cmdEXEC->setEnabled(enabled); }
 
 bool FrmSorvin::execEnabled() const { return cmdEXEC->isEnabled(); }
 
-void FrmSorvin::setDropMode(DropTarget target, int mode)
+void FrmSorvin::setDropMode(DropTarget target, DropMode mode)
 {
-    (target == DropTarget::Path ? txtPath : rtfSorvinfile)->setDropMode(mode);
+    (target == DropTarget::Path ? txtPath : rtfSorvinfile)->setTakesDrops(mode == DropMode::Take);
 }
 
 void FrmSorvin::setMenuEnabled(bool enabled)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fs/file_system.h"
+#include "shared/run.h"
 #include "shared/window.h"
 
 class QAction;
@@ -38,12 +39,13 @@ public:
 
     // True from a source drop or a press of 実行 until the run it started has ended.
     bool running() const { return running_; }
+    // A drop on the destination box, as the start-up folder argument also makes one.
+    void destinationDropped(const std::vector<std::filesystem::path>& paths);
 
     bool checked(MenuOption option) const override;
     bool folderKeep() const override;
-    std::string modeText() const override;
+    GatherMode mode() const override;
     std::string pathText() const override;
-    void setPathText(const std::string& nativeBytes) override;
 
     void setPaneText(const std::string& text) override;
     void setCaption(const std::string& text) override;
@@ -54,7 +56,7 @@ public:
     void setCancelEnabled(bool enabled) override;
     void setExecEnabled(bool enabled) override;
     bool execEnabled() const override;
-    void setDropMode(DropTarget target, int mode) override;
+    void setDropMode(DropTarget target, DropMode mode) override;
     void setMenuEnabled(bool enabled) override;
     void message(const std::string& text, MessageTitle title, MessageIcon icon) override;
     void yield() override;
@@ -76,7 +78,6 @@ private:
     Settings currentSettings() const;
     void saveSettings();
 
-    void destinationDropped(const std::vector<std::filesystem::path>& paths);
     void sourcesDropped(const std::vector<std::filesystem::path>& paths);
     void execClicked();
     void cancelClicked();
@@ -86,6 +87,7 @@ private:
     void showPending(bool now);
 
     fs::FileSystem& fs_;
+    Run run_;
 
     QLabel* lblTo = nullptr;
     DropBox* txtPath = nullptr;

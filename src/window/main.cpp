@@ -3,7 +3,6 @@
 #include <clocale>
 
 #include "fs/posix_fs.h"
-#include "run/driver.h"
 #include "window/frm_sorvin.h"
 #include "window/look.h"
 #include "window/start_up.h"
@@ -24,7 +23,7 @@ int main(int argc, char* argv[])
 
     sorvin::fs::PosixFs fs;
     sorvin::window::FrmSorvin window(fs);
-    if (start.folder) sorvin::run::DestinationDrop(window, fs, {*start.folder});
+    if (start.folder) window.destinationDropped({*start.folder});
     window.show();
     return app.exec();
 }

@@ -19,7 +19,7 @@ struct Settings {
     bool crc32 = false;              // mnuCRC32
     bool genmitsu = false;           // mnuGenmitsu
     bool folderKeep = false;         // chkFolderKeep
-    bool copy = false;               // cmbMorC shows something other than "移動"
+    bool copy = false;               // cmbMorC has "コピー" chosen
     bool execButton = true;          // mnuEB
     bool errMushi = false;           // mnuErrMushi
     bool operator==(const Settings&) const = default;

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "shared/state.h"
+#include "shared/run.h"
 #include "shared/text.h"
 #include "support/gather_fixture.h"
 
@@ -35,7 +35,7 @@ TEST(SerialName, BeforeOrAfterTheExtensionWithAtLeastThreeDigits)
 
 TEST(NameTableTest, CountsEachNameCaseSensitivelyUntilReset)
 {
-    NameTable.reset();
+    SerialTable NameTable;
     EXPECT_EQ(NameTable.next("a.txt"), 0);
     EXPECT_EQ(NameTable.next("a.txt"), 1);
     EXPECT_EQ(NameTable.next("A.TXT"), 0);
@@ -46,7 +46,6 @@ TEST(NameTableTest, CountsEachNameCaseSensitivelyUntilReset)
     for (int i = 1; i < 32767; ++i) NameTable.next("a.txt");
     EXPECT_EQ(NameTable.next("a.txt"), 32767);
     EXPECT_THROW(NameTable.next("a.txt"), std::overflow_error);
-    NameTable.reset();
 }
 
 class SerialOverflowTest : public GatherTest {};
@@ -55,15 +54,15 @@ TEST_F(SerialOverflowTest, AWalkThatCanHandOutNoMoreSerialsEndsWithTheFailure)
 {
     tree.write("out/a.txt", "1");
     tree.write("in/a.txt", "22");
-    for (int i = 0; i <= 32767; ++i) NameTable.next("a.txt");
+    for (int i = 0; i <= 32767; ++i) run.NameTable.next("a.txt");
     window.set(MenuOption::ErrMushi);
-    EXPECT_EQ(engine.FileMove2(in("a.txt"), dst()), "");
+    engine.FileMove2(in("a.txt"), dst());
     EXPECT_TRUE(stdfs::exists(in("a.txt")));
 
     window.set(MenuOption::ErrMushi, false);
     engine.FileMove2(in("a.txt"), dst());
     EXPECT_EQ(window.messageTexts(), (std::vector<std::string> {"Value too large for defined data type"}));
-    EXPECT_EQ(CancelFlag, 1);
+    EXPECT_EQ(CancelFlag.load(), 1);
 }
 
 TEST_F(SerialOverflowTest, ANameTakenAfterTheLastSerialEndsWithTheFailureToo)
@@ -71,11 +70,11 @@ TEST_F(SerialOverflowTest, ANameTakenAfterTheLastSerialEndsWithTheFailureToo)
     // The plain name is free, but another program takes it before the rename: the walk would go
     // on past the last serial.
     tree.write("in/a.txt", "22");
-    for (int i = 0; i <= 32767; ++i) NameTable.next("a.txt");
+    for (int i = 0; i <= 32767; ++i) run.NameTable.next("a.txt");
     fs.failOn(Call::RenameNoReplace, EEXIST);
     engine.FileMove2(in("a.txt"), dst());
     EXPECT_EQ(window.messageTexts(), (std::vector<std::string> {"Value too large for defined data type"}));
-    EXPECT_EQ(CancelFlag, 1);
+    EXPECT_EQ(CancelFlag.load(), 1);
     EXPECT_EQ(ReadFile(tree / "in/a.txt"), "22");
     EXPECT_EQ(ListTree(tree / "out"), std::vector<std::string> {});
 }
@@ -87,7 +86,6 @@ TEST(DisplayTextTest, InvalidBytesBecomeReplacementCharacters)
     EXPECT_EQ(DisplayText("\xC3"), "\xEF\xBF\xBD");                  // cut short
     EXPECT_EQ(DisplayText("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // a surrogate
     EXPECT_EQ(DisplayText("\xF0\x9F\x93\xB7"), "\xF0\x9F\x93\xB7");  // four bytes
-    EXPECT_EQ(ToLf("a\r\nb\r\n"), "a\nb\n");
 }
 
 }  // namespace

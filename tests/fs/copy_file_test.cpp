@@ -61,7 +61,7 @@ protected:
     PosixFs fs;
     std::vector<Step> steps;
     FileState seen;  // what the last copy saw of its source
-    std::int32_t cancel = 0;
+    std::atomic<std::int32_t> cancel {0};
     int cancelAtStep = 0;
 };
 

@@ -14,7 +14,7 @@
 #include "checksum/crc32.h"
 #include "engine/naming.h"
 #include "fs/names.h"
-#include "shared/state.h"
+#include "shared/run.h"
 #include "support/recording_window.h"
 
 namespace {
@@ -108,7 +108,7 @@ public:
     void deleteFile(const fs::Entry&) override { Unexpected(); }
     bool unchangedSince(const fs::Entry&, const fs::FileState&) override { Unexpected(); }
     bool deleteDuplicate(const fs::Entry&, const fs::Entry&) override { Unexpected(); }
-    fs::FileState copyFile(const fs::Entry&, const fs::Entry&, const fs::CopyProgress&, const volatile std::int32_t*,
+    fs::FileState copyFile(const fs::Entry&, const fs::Entry&, const fs::CopyProgress&, const std::atomic<std::int32_t>*,
                            fs::Durability) override
     {
         Unexpected();

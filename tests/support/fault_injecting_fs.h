@@ -77,7 +77,7 @@ public:
         inner_.renameNoReplace(from, to);
     }
     fs::FileState copyFile(const fs::Entry& from, const fs::Entry& to, const fs::CopyProgress& progress,
-                           const volatile std::int32_t* cancel, fs::Durability durability) override
+                           const std::atomic<std::int32_t>* cancel, fs::Durability durability) override
     {
         enter(Call::CopyFile, from.path(), to.path());
         return inner_.copyFile(from, to, progress, cancel, durability);

@@ -3,9 +3,8 @@
 #include <clocale>
 #include <regex>
 
-#include "engine/naming.h"
 #include "run/driver.h"
-#include "shared/state.h"
+#include "shared/run.h"
 
 namespace sorvin::test {
 
@@ -13,10 +12,6 @@ GatherTest::GatherTest()
 {
     std::setlocale(LC_ALL, "C");  // times read 14:03:27
     CancelFlag = 0;
-    LogBuffer.clear();
-    ProgressLabel.clear();
-    NameTable.reset();
-    RunPicture.reset();
     tree.mkdir("in");
     tree.mkdir("out");
     window.path = dst();
@@ -24,7 +19,7 @@ GatherTest::GatherTest()
 
 std::vector<std::string> GatherTest::logLines() const
 {
-    auto lines = SplitCrLf(MaskTimes(LogBuffer));
+    auto lines = SplitCrLf(MaskTimes(run.logText()));
     if (!lines.empty() && lines.front().empty()) lines.erase(lines.begin());
     return lines;
 }
@@ -32,7 +27,7 @@ std::vector<std::string> GatherTest::logLines() const
 void GatherTest::stopAtYield(int n)
 {
     window.onYield = [this, n](int k) {
-        if (k == n) run::CancelClick(window, fs);
+        if (k == n) run::CancelClick(run, window, fs);
     };
 }
 
@@ -46,7 +41,7 @@ std::vector<std::string> SplitCrLf(const std::string& text)
 {
     std::vector<std::string> lines;
     std::size_t start = 0;
-    for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) lines.push_back(text.substr(start, at - start));
+    for (std::size_t at; (at = text.find('\n', start)) != std::string::npos; start = at + 1) lines.push_back(text.substr(start, at - start));
     lines.push_back(text.substr(start));
     return lines;
 }

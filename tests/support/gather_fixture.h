@@ -30,14 +30,16 @@ protected:
     void stopAtYield(int n);
 
     TempTree tree;
+    sorvin::Run run;
     RecordingWindow window;
     fs::PosixFs posix;
     FaultInjectingFs fs {posix};
-    Engine engine {window, fs};
+    Engine engine {run, window, fs};
 };
 
 // Every HH:MM:SS time of day in `text` as "T".
 std::string MaskTimes(const std::string& text);
+// The lines of a log or a pane text (the name is older than the log's "\n" line ends).
 std::vector<std::string> SplitCrLf(const std::string& text);
 // Matches a path that ends with `suffix`.
 FaultInjectingFs::Match EndsWith(std::string suffix);

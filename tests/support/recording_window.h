@@ -21,7 +21,7 @@ public:
     // Options.
     std::map<MenuOption, bool> options;
     bool keep = false;
-    std::string mode = "移動";
+    GatherMode gatherMode = GatherMode::Move;
     std::string path;
 
     // What was shown.
@@ -31,7 +31,7 @@ public:
     int yields = 0;
     int progressValue = 0, progressMax = 100;
     bool progressVisible = false, cancelEnabled = false, execEnabledState = false, menuEnabled = true;
-    int pathDropMode = 1, paneDropMode = 1;
+    DropMode pathDropMode = DropMode::Take, paneDropMode = DropMode::Take;
 
     // Runs at every yield with the yield's number (1, 2, ...): a test presses buttons here.
     std::function<void(int)> onYield;
@@ -42,9 +42,8 @@ public:
 
     bool checked(MenuOption option) const override;
     bool folderKeep() const override { return keep; }
-    std::string modeText() const override { return mode; }
+    GatherMode mode() const override { return gatherMode; }
     std::string pathText() const override { return path; }
-    void setPathText(const std::string& text) override { path = text; }
     void setPaneText(const std::string& text) override { panes.push_back(text); }
     void setCaption(const std::string& text) override { captions.push_back(text); }
     std::string caption() const override { return captions.empty() ? std::string() : captions.back(); }
@@ -54,7 +53,7 @@ public:
     void setCancelEnabled(bool enabled) override { cancelEnabled = enabled; }
     void setExecEnabled(bool enabled) override { execEnabledState = enabled; }
     bool execEnabled() const override { return execEnabledState; }
-    void setDropMode(DropTarget target, int mode) override { (target == DropTarget::Path ? pathDropMode : paneDropMode) = mode; }
+    void setDropMode(DropTarget target, DropMode mode) override { (target == DropTarget::Path ? pathDropMode : paneDropMode) = mode; }
     void setMenuEnabled(bool enabled) override { menuEnabled = enabled; }
     void message(const std::string& text, MessageTitle title, MessageIcon icon) override { messages.push_back({text, title, icon}); }
     void yield() override

@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include "shared/state.h"
+#include "shared/run.h"
 #include "window/settings.h"
 #include "window_fixture.h"
 
@@ -190,7 +190,7 @@ TEST_F(WindowRunTest, TheStopButtonOrClosingTheWindowEndsALongCopyLeavingNoPartO
         EXPECT_TRUE(ListTree(out).empty());
         EXPECT_EQ(std::filesystem::file_size(big), 40u << 20);
         EXPECT_TRUE(text("rtfSorvinfile").endsWith(QStringLiteral("big.bin…処理中止")));
-        EXPECT_EQ(CancelFlag, 0);
+        EXPECT_EQ(CancelFlag.load(), 0);
     };
     stopPartWay(child("cmdCancel"), "click");
     EXPECT_TRUE(kRunCaption.match(window->windowTitle()).hasMatch()) << window->windowTitle().toStdString();

@@ -96,10 +96,10 @@ TEST_F(SettingsFileTest, AnExitRecreatesAMissingFileAndReportsASaveThatFails)
     open();
     std::filesystem::remove(tree / "sorvin.ini");
     action("mnuErrMushi")->setChecked(true);
-    child<QComboBox>("cmbMorC")->setEditText(QStringLiteral("移動する"));  // anything but 移動 is a copy
+    child<QComboBox>("cmbMorC")->setEditText(QStringLiteral("コピーする"));  // names no item: the mode stays 移動
     window->close();
     EXPECT_TRUE(window->messages.empty());
-    EXPECT_EQ(DecodeSettings(settingsFile()), (Settings{false, false, false, false, true, true, true}));
+    EXPECT_EQ(DecodeSettings(settingsFile()), (Settings{false, false, false, false, false, true, true}));
 
     // A read-only file refuses the save and keeps its content.
     const std::string old = settingsFile();
