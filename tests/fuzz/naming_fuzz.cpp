@@ -189,8 +189,7 @@ void CheckCandidate(const std::string& c)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider in(data, size);
-    NameTable.reset();
-    RunPicture.reset();
+    Run run;
     CancelFlag = 0;
 
     MemoryFs fs;
@@ -200,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fs.source.ino = fs.nextIno++;
     // A long run may have handed out nearly every serial of a name already.
     if (in.ConsumeIntegralInRange(0, 15) == 15)
-        for (int n = in.ConsumeIntegralInRange(32700, 32768); n > 0; --n) NameTable.next(fileName);
+        for (int n = in.ConsumeIntegralInRange(32700, 32768); n > 0; --n) run.NameTable.next(fileName);
     for (int n = in.ConsumeIntegralInRange(0, 40); n > 0; --n) AddEntry(in, fs, fileName);
 
     for (int round = 0; round < 4 && in.remaining_bytes() > 0; ++round) {
@@ -220,7 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         window.set(MenuOption::NumPosition, in.ConsumeBool());
         const bool move = in.ConsumeBool();
 
-        CandidateWalk walk(window, fs, fs.srcFolder, fileName, fs.dstFolder, move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
+        CandidateWalk walk(run, window, fs, fs.srcFolder, fileName, fs.dstFolder, move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
         for (bool taken = false;; taken = true) {
             WalkOutcome outcome;
             try {
