@@ -37,14 +37,6 @@ void FaultInjectingFs::before(Call call, std::function<void()> action, Match mat
     faults_.push_back({call, 0, std::move(match), skip, 1, std::move(action)});
 }
 
-void FaultInjectingFs::swapForLinkOn(Call call, Match match, fs::Path entry, fs::Path aside, fs::Path target, int skip)
-{
-    before(call, [=] {
-        std::filesystem::rename(entry, aside);
-        std::filesystem::create_symlink(target, entry);
-    }, std::move(match), skip);
-}
-
 fs::Path FaultInjectingFs::PathOf(const fs::Folder& f)
 {
     const std::string& p = f.path();

@@ -30,8 +30,6 @@ public:
     // Another program's doing: `action` runs once, just before the next call of `call` whose path
     // satisfies `match` (after `skip` of them), and the call then goes through.
     void before(Call call, std::function<void()> action, Match match = {}, int skip = 0);
-    // As such an action: renames `entry` to `aside` and puts a symbolic link to `target` in its place.
-    void swapForLinkOn(Call call, Match match, fs::Path entry, fs::Path aside, fs::Path target, int skip = 0);
     void clearFaults() { faults_.clear(); }
     // Every call made, failed ones included.
     int calls(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
