@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <stdexcept>
 
 #include "engine/naming.h"
@@ -270,6 +271,27 @@ TEST_F(GatherFileTest, AcrossFileSystemsTheSourceGoesOnlyWithItsDurableBatch)
     EXPECT_EQ(window.messages.back().text, "ファイル書き込みエラーです。");
     EXPECT_EQ(logLines(), (Lines {in("c"), in("c") + "…Move-T"}));
     EXPECT_TRUE(stdfs::exists(shm / "c") && stdfs::exists(in("c")));
+
+    // A file another program still writes, or holds open for writing, is not moved: the copy
+    // goes, the source stays whole.
+    const auto notMoved = [&](const std::string& path, const std::string& expected) {
+        CancelFlag = 0;
+        window.messages.clear();
+        window.yields = 0;
+        engine.FileMove2(path, shm.folder(""));
+        EXPECT_EQ(window.messageTexts(), (Lines {"移動が正常に終了しませんでした"}));
+        EXPECT_EQ(ReadFile(path), expected);
+        EXPECT_EQ(ListTree(shm.root()), (Lines {"a", "c"}));  // no temporary left
+    };
+    tree.write("in/growing.bin", Bytes(3 << 20));
+    window.onYield = [&](int n) {
+        if (n == 3) std::ofstream(in("growing.bin"), std::ios::app) << "+";  // the copy has begun
+    };
+    notMoved(in("growing.bin"), Bytes(3 << 20) + "+");
+    window.onYield = {};
+    std::ofstream writer(in("open.bin"));
+    writer << "still being written" << std::flush;
+    notMoved(in("open.bin"), "still being written");
 }
 
 class GatherFolderTest : public GatherTest {
