@@ -180,6 +180,11 @@ public:
     // Synced does for one copy, for many at the price of one disk flush where the file system
     // allows it. Throws when any of them may not be on the disk.
     virtual void makeDurable(const std::vector<Entry>& placed) = 0;
+
+    // Removes from `folder` the copy step's temporaries whose copy was killed: each copy holds a
+    // lock on its temporary while it writes, so one whose lock can be taken has no writer left.
+    // Nothing else is touched, and nothing is reported: a leftover that stays does no harm.
+    virtual void removeLeftovers(const Folder& folder) = 0;
 };
 
 }  // namespace sorvin::fs

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -298,25 +300,56 @@ private:
     const std::string& from_;
 };
 
+constexpr std::string_view kTempMiddle = ".sorvin-";
+constexpr std::string_view kCopyEnd = ".part";
+
 // ".<name>.sorvin-XXXXXX<end>", kept within NAME_MAX by shortening <name> on a UTF-8 boundary.
-std::string TempNameFor(std::string_view to, std::string_view kEnd = ".part")
+std::string TempNameFor(std::string_view to, std::string_view kEnd = kCopyEnd)
 {
     static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static constexpr std::string_view kMiddle = ".sorvin-";
     thread_local std::mt19937 random{std::random_device{}()};
 
     std::string name(to);
-    const std::size_t room = kNameMax - 1 - kMiddle.size() - 6 - kEnd.size();
+    const std::size_t room = kNameMax - 1 - kTempMiddle.size() - 6 - kEnd.size();
     if (name.size() > room) {
         std::size_t cut = room;
         while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
         name.resize(cut);
     }
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
-    std::string temp = "." + name + std::string(kMiddle);
+    std::string temp = "." + name + std::string(kTempMiddle);
     for (int i = 0; i < 6; ++i) temp += kAlphabet[pick(random)];
     temp += kEnd;
     return temp;
+}
+
+bool IsCopyTemporary(std::string_view name)
+{
+    if (name.size() < 2 + kTempMiddle.size() + 6 + kCopyEnd.size() || name[0] != '.' || !name.ends_with(kCopyEnd))
+        return false;
+    const std::string_view random = name.substr(name.size() - kCopyEnd.size() - 6, 6);
+    return name.substr(name.size() - kCopyEnd.size() - 6 - kTempMiddle.size(), kTempMiddle.size()) == kTempMiddle &&
+           std::all_of(random.begin(), random.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+// A new temporary for `to`, locked for as long as the descriptor stays open, so that a later
+// run's removeLeftovers() knows it is being written. The lock comes just after the name exists:
+// a sweep that got in between has removed the name by the time the lock is ours, which the link
+// count then tells, and another name is made.
+Fd CreateTemporary(const Folder& folder, std::string_view to, std::string& tempName)
+{
+    for (int attempt = 0;; ++attempt) {
+        tempName = TempNameFor(to);
+        Fd fd(::openat(Posix(folder).fd(), tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.get() < 0) {
+            if (errno != EEXIST || attempt == 100) return fd;
+            continue;
+        }
+        // Where the file system has no locks, nothing is removed as a leftover either.
+        if (::flock(fd.get(), LOCK_EX) != 0) return fd;
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0 || st.st_nlink > 0) return fd;
+    }
 }
 
 bool KernelCopyUnsupported(int err)
@@ -548,10 +581,9 @@ bool PosixFs::sameFolderOtherSpelling(const Folder& a, const Folder& b)
 {
     if (!Posix(b).onFuse()) return false;
     // A folder that cannot be written to receives nothing, so its answer does not matter.
-    const std::string probe = TempNameFor("probe");
-    Fd fd(::openat(Posix(b).fd(), probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    std::string probe;
+    const Fd fd = CreateTemporary(b, "probe", probe);
     if (fd.get() < 0) return false;
-    fd.close();
     struct stat st;
     const bool seen = ::fstatat(Posix(a).fd(), probe.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     ::unlinkat(Posix(b).fd(), probe.c_str(), 0);
@@ -745,12 +777,8 @@ FileState PosixFs::copyFile(const Entry& from, const Entry& to, const CopyProgre
     const bool small = st.st_size < kSmallFile;
     if (move) RefuseIfOpenForWriting(in.get(), fromPath, small);
     std::string tempName;
-    Fd out;
-    for (int attempt = 0; out.get() < 0; ++attempt) {
-        tempName = TempNameFor(to.name);
-        out = Fd(::openat(At(to), tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (out.get() < 0 && (errno != EEXIST || attempt == 100)) Fail("open", toPath);
-    }
+    Fd out = CreateTemporary(to.folder, to.name, tempName);
+    if (out.get() < 0) Fail("open", toPath);
     const Entry temp {to.folder, tempName};
     RemoveUnlessKept cleanup(temp);
 
@@ -765,6 +793,9 @@ FileState PosixFs::copyFile(const Entry& from, const Entry& to, const CopyProgre
     in.close();  // ends the read lease, if kept
     KeepAttributes(out.get(), st, toPath);
     if (durability == Durability::Synced && ::fsync(out.get()) != 0) Fail("fsync", toPath);
+    // The lock stays until the temporary has its final name: another run must not take it for
+    // a leftover in between.
+    const Fd lock(::dup(out.get()));
     if (out.close() != 0) Fail("close", toPath);
 
     try {
@@ -802,6 +833,24 @@ void PosixFs::makeDurable(const std::vector<Entry>& placed)
         }
         for (const Entry* file : files) SyncFile(*file);
         SyncFolder(*folder);
+    }
+}
+
+void PosixFs::removeLeftovers(const Folder& folder)
+{
+    const int at = Posix(folder).fd();
+    DirHandle dir = OpenDir(folder);
+    while (const dirent* e = NextEntry(dir.get(), folder.path())) {
+        if (!IsCopyTemporary(e->d_name)) continue;
+        const Fd fd(::openat(at, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;  // still written, or no way to tell
+        struct stat held, named;
+        if (::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) continue;
+        // Only the file that was locked: the name may have been given to another meanwhile.
+        if (::fstatat(at, e->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != held.st_ino ||
+            named.st_dev != held.st_dev)
+            continue;
+        ::unlinkat(at, e->d_name, 0);
     }
 }
 

@@ -40,6 +40,7 @@ public:
     FileState copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
                   const std::atomic<std::int32_t>* cancel, Durability durability) override;
     void makeDurable(const std::vector<Entry>& placed) override;
+    void removeLeftovers(const Folder& folder) override;
 
 private:
     Placement first_;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -148,6 +150,28 @@ TEST_F(CopyFileTest, ReportsProgressInChunksOfAtMost8MiBAndAStopLeavesNothing)
     ASSERT_EQ(symlink("big", (tree / "in-link").c_str()), 0);
     EXPECT_EQ(copy(tree / "in-link", tree / "link"), ECANCELED);  // stopped at its last step, the link made is taken back
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(tree / "link")));
+}
+
+TEST_F(CopyFileTest, ASweepRemovesOnlyTemporariesNoCopyIsWriting)
+{
+    tree.write("out/.a.txt.sorvin-AbC123.part", "left by a killed copy");
+    const std::vector<std::string> kept = {".a.sorvin-AbC12.part", ".a.sorvin-AbC123.dup", "a.sorvin-AbC123.part",
+                                           ".b.sorvin-AbC123.part.txt", ".c.sorvin-AbC123.part", ".d.sorvin-AbC123.part"};
+    for (std::size_t k = 0; k + 2 < kept.size(); ++k) tree.write("out/" + kept[k], "x");
+    const int writing = open(tree.write("out/" + kept[4], "being written").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(writing, LOCK_EX), 0);
+    ASSERT_EQ(symlink("x", (tree / "out" / kept[5]).c_str()), 0);
+    const FolderPtr out = fs.openPath(tree / "out");
+    fs.removeLeftovers(*out);
+    EXPECT_EQ(ListTree(tree / "out"), (std::vector<std::string>{kept[0], kept[1], kept[3], kept[4], kept[5], kept[2]}));
+    close(writing);
+
+    // A sweep at every step of a copy under way leaves its temporary alone.
+    const std::string data = Bytes(20 * kMiB);
+    const Path from = tree.write("in/big", data);
+    fs.copyFile(test::At(fs, from), {*out, "big"}, [&](std::uint64_t, std::uint64_t) { fs.removeLeftovers(*out); }, &cancel,
+                Durability::Normal);
+    EXPECT_TRUE(ReadFile(tree / "out" / "big") == data);
 }
 
 // A full disk, made with a 1 MiB tmpfs in a mount namespace of a child, so nothing leaks.

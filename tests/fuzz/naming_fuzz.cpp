@@ -114,6 +114,7 @@ public:
         Unexpected();
     }
     void makeDurable(const std::vector<fs::Entry>&) override { Unexpected(); }
+    void removeLeftovers(const fs::Folder&) override {}
 
 private:
     [[noreturn]] static void Unexpected()

@@ -85,6 +85,7 @@ public:
         for (const auto& e : placed) enter(Call::MakeDurable, e.path());
         inner_.makeDurable(placed);
     }
+    void removeLeftovers(const fs::Folder& folder) override { inner_.removeLeftovers(folder); }
     std::unique_ptr<fs::Reader> openRead(const fs::Entry& e) override;
 
 private:
