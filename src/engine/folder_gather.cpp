@@ -138,6 +138,7 @@ void Engine::gatherFolder(GatherMode mode, const fs::FolderPtr& parent, const st
             failed(e);
             return;
         }
+        fs_.removeLeftovers(*receiving);
     }
 
     fs::Listing listing;

@@ -183,7 +183,8 @@ public:
 
     // Removes from `folder` the copy step's temporaries whose copy was killed: each copy holds a
     // lock on its temporary while it writes, so one whose lock can be taken has no writer left.
-    // Nothing else is touched, and nothing is reported: a leftover that stays does no harm.
+    // Nothing else is touched, and nothing is reported or thrown: a leftover that stays does no
+    // harm.
     virtual void removeLeftovers(const Folder& folder) = 0;
 };
 

@@ -839,8 +839,13 @@ void PosixFs::makeDurable(const std::vector<Entry>& placed)
 void PosixFs::removeLeftovers(const Folder& folder)
 {
     const int at = Posix(folder).fd();
-    DirHandle dir = OpenDir(folder);
-    while (const dirent* e = NextEntry(dir.get(), folder.path())) {
+    DirHandle dir;
+    try {
+        dir = OpenDir(folder);
+    } catch (const FsError&) {
+        return;  // a folder that cannot be read has none to remove, as far as anyone can tell
+    }
+    while (const dirent* e = ::readdir(dir.get())) {
         if (!IsCopyTemporary(e->d_name)) continue;
         const Fd fd(::openat(at, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;  // still written, or no way to tell

@@ -82,6 +82,7 @@ RunEnd RunGather(Run& run, Window& window, fs::FileSystem& fs)
     run.LogBuffer = "処理開始..." + TimeText();
 
     Engine engine(run, window, fs);
+    Path swept;  // the destination whose leftovers of killed copies are gone
     for (std::size_t i = 0; i < run.DropList.size(); ++i) {
         window.setProgressValue(static_cast<int>(i + 1));
         const Path item = run.DropList[i];
@@ -94,6 +95,14 @@ RunEnd RunGather(Run& run, Window& window, fs::FileSystem& fs)
             return StoppedEnding(run, window, runCaption);
         }
         const Path destination = *folder;
+        if (destination != swept) {
+            swept = destination;
+            try {
+                fs.removeLeftovers(*fs.openPath(destination));
+            } catch (const fs::FsError&) {
+                // A destination that cannot be opened is the operation's to report.
+            }
+        }
         if (file)
             move ? engine.FileMove2(item, destination) : engine.FileCopy2(item, destination);
         else
