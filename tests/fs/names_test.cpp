@@ -5,20 +5,16 @@
 namespace sorvin::fs {
 namespace {
 
-TEST(Names, SplitsPathsIntoTheirParts)
+TEST(Names, SplitsPathsIntoTheirPartsAndAddsOneTrailingSlashAtMost)
 {
     struct Row {
         const char *path, *parent, *file, *base, *extension;
     };
     const Row rows[] = {
-        {"/in/a.txt", "/in", "a.txt", "a", "txt"},
-        {"/in/x.tar.gz", "/in", "x.tar.gz", "x.tar", "gz"},
-        {"/in/README", "/in", "README", "README", ""},
-        {"/in/.bashrc", "/in", ".bashrc", "", "bashrc"},
-        {"/in/a.", "/in", "a.", "a", ""},
-        {"/a", "/", "a", "a", ""},
-        {"/in/sub/", "/in", "sub", "sub", ""},
-        {"/in//a.b", "/in", "a.b", "a", "b"},
+        {"/in/a.txt", "/in", "a.txt", "a", "txt"},           {"/in/x.tar.gz", "/in", "x.tar.gz", "x.tar", "gz"},
+        {"/in/README", "/in", "README", "README", ""},        {"/in/.bashrc", "/in", ".bashrc", "", "bashrc"},
+        {"/in/a.", "/in", "a.", "a", ""},                     {"/a", "/", "a", "a", ""},
+        {"/in/sub/", "/in", "sub", "sub", ""},                {"/in//a.b", "/in", "a.b", "a", "b"},
         {"rel/\xff.b\xfe", "rel", "\xff.b\xfe", "\xff", "b\xfe"},
     };
     for (const auto& r : rows) {
@@ -28,12 +24,7 @@ TEST(Names, SplitsPathsIntoTheirParts)
         EXPECT_EQ(BaseName(r.file), r.base);
         EXPECT_EQ(ExtensionName(r.file), r.extension);
     }
-}
-
-TEST(Names, AddsOneTrailingSlashAtMost)
-{
-    EXPECT_EQ(WithTrailingSlash("/in"), "/in/");
-    EXPECT_EQ(WithTrailingSlash("/in/"), "/in/");
+    for (const char* p : {"/in", "/in/"}) EXPECT_EQ(WithTrailingSlash(p), "/in/");
     EXPECT_EQ(WithTrailingSlash("/"), "/");
 }
 

@@ -1,10 +1,10 @@
 #include "fs/posix_fs.h"
 
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include "support/at.h"
 #include "support/temp_tree.h"
@@ -12,180 +12,194 @@
 namespace sorvin::fs {
 namespace {
 
-using test::ReadFile;
-using test::TempTree;
+using namespace test;
+using Lines = std::vector<std::string>;
+using Step = std::pair<std::uint64_t, std::uint64_t>;  // (total, transferred)
+constexpr std::uint64_t kMiB = 1u << 20;
 
-// The errno of the FsError `body` throws, or 0.
+// The FsError `body` throws (errno 0: none).
 template <class F>
-int ErrorOf(F body)
+FsError ErrorOf(F body)
 {
-    try { body(); } catch (const FsError& e) { return e.error(); }
-    return 0;
+    try { body(); } catch (const FsError& e) { return e; }
+    return FsError("", 0, {});
 }
 
 class PosixFsTest : public ::testing::Test {
 protected:
     test::At at(const Path& p) { return test::At(fs, p); }
+    // Copies and returns the errno it fails with, or 0; progress calls are recorded.
+    int copy(const Path& from, const Path& to, Durability durability = Durability::Normal)
+    {
+        steps.clear();
+        return ErrorOf([&] {
+            seen = fs.copyFile(at(from), at(to), [&](std::uint64_t total, std::uint64_t done) {
+                steps.emplace_back(total, done);
+                if (static_cast<int>(steps.size()) == cancelAtStep) cancel = 1;
+                if (onStep) onStep();
+            }, &cancel, durability);
+        }).error();
+    }
 
     TempTree tree;
     PosixFs fs;
+    std::vector<Step> steps;
+    FileState seen;  // what the last copy saw of its source
+    std::atomic<std::int32_t> cancel {0};
+    int cancelAtStep = 0;
+    std::function<void()> onStep;
 };
 
-TEST_F(PosixFsTest, ListsAllEntriesInByteOrderWithLinksAsFiles)
+TEST_F(PosixFsTest, ListsInByteOrderWithLinksAsFilesAndNeverEntersALink)
 {
-    for (const char* name : {"b.txt", ".hidden", "B.txt", "a b", "\xff.bin", "a"}) tree.write(name, name);
+    for (const char* name : {"b.txt", ".hidden", "B.txt", "\xff.bin", "a"}) tree.write(name, name);
     tree.mkdir("sub");
-    tree.mkdir(".cfg");
     ASSERT_EQ(symlink("sub", (tree / "link-to-sub").c_str()), 0);
     ASSERT_EQ(symlink("nowhere", (tree / "dangling").c_str()), 0);
-
     const FolderPtr root = fs.openPath(tree.root());
-    EXPECT_EQ(root->path(), tree.folder(""));
     const Listing listing = fs.list(*root);
-    EXPECT_EQ(listing.files, (std::vector<std::string>{".hidden", "B.txt", "a", "a b", "b.txt", "dangling",
-                                                       "link-to-sub", "\xff.bin"}));
-    EXPECT_EQ(listing.folders, (std::vector<std::string>{".cfg", "sub"}));
-    EXPECT_EQ(ErrorOf([&] { fs.openPath(tree / "a"); }), ENOTDIR);
-    // A folder inside an open one is never entered through a link, and stays itself when renamed.
-    EXPECT_EQ(ErrorOf([&] { fs.openFolder({*root, "link-to-sub"}); }), ENOTDIR);
-    EXPECT_EQ(ErrorOf([&] { fs.openFolder({*root, "a"}); }), ENOTDIR);
-    EXPECT_EQ(ErrorOf([&] { fs.openFolder({*root, "none"}); }), ENOENT);
-    const FolderPtr sub = fs.openFolder({*root, "sub"});
-    EXPECT_EQ(sub->path(), tree.folder("sub"));
-    EXPECT_EQ(fs.identity(*fs.openFolder({*sub, ".."})), fs.identity(*root));
-    std::filesystem::rename(tree / "sub", tree / "moved");
-    ASSERT_EQ(symlink(".cfg", (tree / "sub").c_str()), 0);
-    fs.createFolder({*sub, "made"});
-    EXPECT_TRUE(fs.folderExists(tree / "moved/made"));
-}
-
-TEST_F(PosixFsTest, QueriesTreatLinksAsFilesAndAbsenceAsAnswer)
-{
-    const Path file = tree.write("f", "12345");
-    const Path dir = tree.mkdir("d");
-    ASSERT_EQ(symlink("d", (tree / "ld").c_str()), 0);
-    ASSERT_EQ(symlink("missing", (tree / "dangling").c_str()), 0);
-
-    EXPECT_TRUE(fs.folderExists(tree / "ld"));
-    EXPECT_FALSE(fs.folderExists(file));
+    EXPECT_EQ(listing.files, (Lines{".hidden", "B.txt", "a", "b.txt", "dangling", "link-to-sub", "\xff.bin"}));
+    EXPECT_EQ(listing.folders, Lines{"sub"});
+    EXPECT_EQ(fs.entryType({*root, "link-to-sub"}), EntryType::File);
+    EXPECT_TRUE(fs.folderExists(tree / "link-to-sub"));
     EXPECT_FALSE(fs.folderExists(tree / "dangling"));
-    EXPECT_EQ(fs.entryType(at(file)), EntryType::File);
-    EXPECT_EQ(fs.entryType(at(tree / "ld")), EntryType::File);
-    EXPECT_EQ(fs.entryType(at(tree / "dangling")), EntryType::File);
-    EXPECT_EQ(fs.entryType(at(dir)), EntryType::Folder);
-    EXPECT_EQ(fs.entryType(at(tree / "none")), EntryType::None);
-    EXPECT_EQ(fs.entryType({*fs.openPath(tree.root()), "f/under-a-file"}), EntryType::None);
-    EXPECT_EQ(fs.fileSize(at(file)), 5u);
-    EXPECT_EQ(fs.fileSize(at(tree / "ld")), 1u);
-    EXPECT_EQ(fs.identity(at(tree / "ld"), true), fs.identity(at(dir), false));
-    EXPECT_NE(fs.identity(at(tree / "ld"), false), fs.identity(at(dir), false));
-    EXPECT_EQ(fs.identity(*fs.openPath(tree / "ld")), fs.identity(at(dir), false));
-    EXPECT_EQ(ErrorOf([&] { fs.identity(at(tree / "none"), false); }), ENOENT);
+    EXPECT_EQ(fs.identity(at(tree / "link-to-sub"), true), fs.identity(at(tree / "sub"), false));
+    EXPECT_EQ(ErrorOf([&] { fs.openFolder({*root, "link-to-sub"}); }).error(), ENOTDIR);
+    EXPECT_EQ(ErrorOf([&] { fs.openPath(tree / "a"); }).error(), ENOTDIR);
+    // An open folder stays itself when renamed and a link put in its place.
+    const FolderPtr sub = fs.openFolder({*root, "sub"});
+    std::filesystem::rename(tree / "sub", tree / "moved");
+    ASSERT_EQ(symlink("moved", (tree / "sub").c_str()), 0);
+    fs.createFolder({*sub, "made"});
+    EXPECT_EQ(ListTree(tree / "moved"), Lines{"made/"});
+    // Only the folder that was opened is removed, not what took its name.
+    EXPECT_EQ(ErrorOf([&] { fs.removeEmptyFolder(at(tree / "sub"), *sub); }).error(), ENOENT);
 }
 
-TEST_F(PosixFsTest, FoldersAreCreatedOnceAndRemovedOnlyWhenEmpty)
-{
-    const Path p = tree / "new";
-    fs.createFolder(at(p));
-    const FolderPtr made = fs.openPath(p);
-    EXPECT_TRUE(fs.folderIsEmpty(*made));
-    EXPECT_EQ(ErrorOf([&] { fs.createFolder(at(p)); }), EEXIST);
-    tree.write("new/.x", "x");
-    EXPECT_FALSE(fs.folderIsEmpty(*made));
-    const int err = ErrorOf([&] { fs.removeEmptyFolder(at(p), *made); });
-    EXPECT_TRUE(err == ENOTEMPTY || err == EEXIST) << err;
-    EXPECT_EQ(ReadFile(p / ".x"), "x");
-    fs.deleteFile({*made, ".x"});
-    // Only the folder that was opened goes: an empty one or a link put in its place stays.
-    std::filesystem::rename(p, tree / "aside");
-    for (const bool link : {false, true}) {
-        if (link) ASSERT_EQ(symlink("aside", p.c_str()), 0); else tree.mkdir("new");
-        EXPECT_EQ(ErrorOf([&] { fs.removeEmptyFolder(at(p), *made); }), ENOENT);
-        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(p)));
-        std::filesystem::remove(p);
-    }
-    std::filesystem::rename(tree / "aside", p);
-    fs.removeEmptyFolder(at(p), *made);
-    EXPECT_FALSE(fs.folderExists(p));
-    EXPECT_EQ(Classify(ErrorOf([&] { fs.createFolder(at(tree / "missing" / "deeper")); })), ErrorClass::PathNotFound);
-}
-
-TEST_F(PosixFsTest, RenameNeverReplacesAFileOrAFolderWhicheverWayTheFileSystemAllows)
+TEST_F(PosixFsTest, RenameNeverReplacesWhicheverWayTheFileSystemAllowsAndDuplicatesAreOthers)
 {
     for (const Placement first : {Placement::Exclusive, Placement::Link, Placement::Placeholder}) {
         SCOPED_TRACE(static_cast<int>(first));
         PosixFs way(first);
         auto at = [&way](const Path& p) { return test::At(way, p); };
         TempTree t;
-        const Path a = t.write("a", "A");
-        const Path b = t.write("b", "B");
-        EXPECT_EQ(ErrorOf([&] { way.renameNoReplace(at(a), at(b)); }), EEXIST);
-        EXPECT_EQ(ReadFile(a), "A");
-        EXPECT_EQ(ReadFile(b), "B");
-        t.mkdir("d1/inner");
-        t.mkdir("d2");
-        EXPECT_EQ(ErrorOf([&] { way.renameNoReplace(at(a), at(t / "d2")); }), EEXIST);
-        EXPECT_NE(ErrorOf([&] { way.renameNoReplace(at(t / "d1"), at(t / "d2")); }), 0);
-        EXPECT_TRUE(way.folderExists(t / "d1" / "inner"));
-        EXPECT_TRUE(way.folderIsEmpty(*way.openPath(t / "d2")));
-
+        const Path a = t.write("a", "A"), b = t.write("b", "B");
+        const FsError taken = ErrorOf([&] { way.renameNoReplace(at(a), at(b)); });
+        EXPECT_EQ(std::pair(taken.error(), taken.path()), std::pair(EEXIST, b));
+        EXPECT_EQ(ErrorOf([&] { way.renameNoReplace(at(a), at(t.mkdir("d"))); }).error(), EEXIST);
+        EXPECT_NE(ErrorOf([&] { way.renameNoReplace(at(t.mkdir("d1/inner").parent_path()), at(t / "d")); }).error(), 0);
+        EXPECT_EQ(ListTree(t.root()), (Lines{"a", "b", "d/", "d1/", "d1/inner/"}));
+        EXPECT_EQ(ReadFile(a) + ReadFile(b), "AB");
         way.renameNoReplace(at(a), at(t / "c"));
-        EXPECT_FALSE(std::filesystem::exists(a));
         EXPECT_EQ(ReadFile(t / "c"), "A");
-        // A source that is gone: nothing is left under the name, not even a claim.
-        EXPECT_EQ(ErrorOf([&] { way.renameNoReplace(at(t / "gone"), at(t / "e")); }), ENOENT);
-        EXPECT_FALSE(std::filesystem::exists(t / "e"));
-        if (test::HaveSecondFileSystem()) {
-            TempTree shm("/dev/shm");
-            EXPECT_EQ(ErrorOf([&] { way.renameNoReplace(at(t / "c"), at(shm / "c")); }), EXDEV);
-            EXPECT_EQ(ReadFile(t / "c"), "A");
-            EXPECT_FALSE(std::filesystem::exists(shm / "c"));
-        }
+        // A source that is gone leaves nothing under the name, not even a claim.
+        EXPECT_EQ(ErrorOf([&] { way.renameNoReplace(at(t / "gone"), at(t / "e")); }).error(), ENOENT);
+        EXPECT_EQ(ListTree(t.root()), (Lines{"b", "c", "d/", "d1/", "d1/inner/"}));
     }
-}
-
-TEST_F(PosixFsTest, ADuplicateIsDeletedUnlessItIsTheKeptFileItself)
-{
+    // One entry under two spellings is no duplicate of itself; a second hard link is.
     const Path a = tree.write("d/a", "A");
     ASSERT_EQ(link(a.c_str(), (tree / "e").c_str()), 0);
-    // One entry under two spellings: moving it aside takes the kept name with it.
     EXPECT_FALSE(fs.deleteDuplicate(at(a), at(tree / "d/./a")));
-    EXPECT_EQ(ReadFile(a), "A");
-    EXPECT_EQ(test::ListTree(tree / "d"), (std::vector<std::string> {"a"}));
-    // A second hard link is another name of the same bytes.
     EXPECT_TRUE(fs.deleteDuplicate(at(a), at(tree / "e")));
-    EXPECT_FALSE(std::filesystem::exists(a));
-    EXPECT_EQ(ReadFile(tree / "e"), "A");
-    EXPECT_TRUE(test::ListTree(tree / "d").empty());
+    EXPECT_EQ(ListTree(tree.root()), (Lines{"d/", "e"}));
 }
 
-TEST_F(PosixFsTest, ReaderGivesBytesOrLinkTextAndRefusesFifos)
+TEST_F(PosixFsTest, CopyKeepsBytesModeTimesAndLinksAndNeverReplaces)
 {
-    const std::string data = test::Bytes((3u << 20) + 7);
-    std::string got(data.size() + 10, '\0');
-    auto reader = fs.openRead(at(tree.write("f", data)));
-    EXPECT_EQ(reader->read(got.data(), 1u << 20), 1u << 20);
-    EXPECT_EQ(reader->read(got.data() + (1u << 20), got.size()), data.size() - (1u << 20));
-    EXPECT_EQ(reader->read(got.data(), 10), 0u);
-    EXPECT_EQ(got.substr(0, data.size()), data);
-
-    ASSERT_EQ(symlink("some/target", (tree / "l").c_str()), 0);
-    char text[32] = {};
-    EXPECT_EQ(fs.openRead(at(tree / "l"))->read(text, sizeof text), 11u);
-    EXPECT_STREQ(text, "some/target");
-
+    const timespec times[2] = {{1'000'000'000, 5}, {1'200'000'000, 123'456'789}};
+    for (const auto& [durability, mode] : {std::pair{Durability::Normal, 0640}, {Durability::Synced, 04755}}) {
+        const Path from = tree.write("in/a.bin", Bytes(3 * kMiB + 1, mode));
+        ASSERT_EQ(chmod(from.c_str(), mode), 0);
+        ASSERT_EQ(utimensat(AT_FDCWD, from.c_str(), times, 0), 0);
+        ASSERT_EQ(copy(from, tree.mkdir("out") / "a.bin", durability), 0);
+        struct stat st {};
+        lstat((tree / "out/a.bin").c_str(), &st);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        EXPECT_EQ(std::pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec), std::pair(times[1].tv_sec, times[1].tv_nsec));
+        EXPECT_TRUE(ReadFile(tree / "out/a.bin") == ReadFile(from));
+        EXPECT_EQ(ListTree(tree / "out"), Lines{"a.bin"});
+        std::filesystem::remove_all(tree / "out");
+        // What the copy saw is what the source still is, until anything of it changes.
+        EXPECT_TRUE(fs.unchangedSince(at(from), seen));
+        ASSERT_EQ(utimensat(AT_FDCWD, from.c_str(), times, 0), 0);  // moves its change time alone
+        EXPECT_FALSE(fs.unchangedSince(at(from), seen));
+        tree.write("in/a.bin", "longer: a new size");
+        EXPECT_FALSE(fs.unchangedSince(at(from), seen));
+    }
+    ASSERT_EQ(symlink("../elsewhere/x", (tree / "in-link").c_str()), 0);
+    ASSERT_EQ(copy(tree / "in-link", tree / "copy"), 0);
+    EXPECT_EQ(std::filesystem::read_symlink(tree / "copy"), "../elsewhere/x");
+    // Neither a file nor a link replaces what is there, even a dangling link.
+    const Path to = tree.write("out/a", "keep");
+    ASSERT_EQ(symlink("nowhere", (tree / "out/dangling").c_str()), 0);
+    EXPECT_EQ(copy(tree.write("in/a", "new"), to), EEXIST);
+    EXPECT_EQ(copy(tree / "in/a", tree / "out/dangling"), EEXIST);
+    EXPECT_EQ(copy(tree / "in-link", to), EEXIST);
+    EXPECT_EQ(ReadFile(to), "keep");
     ASSERT_EQ(mkfifo((tree / "fifo").c_str(), 0600), 0);
-    alarm(10);  // opening a FIFO for reading would block forever
-    EXPECT_EQ(ErrorOf([&] { fs.openRead(at(tree / "fifo")); }), EINVAL);
+    alarm(10);  // a copy that opened the FIFO would block here
+    EXPECT_EQ(copy(tree / "fifo", tree / "out/fifo"), EINVAL);
     alarm(0);
+    EXPECT_EQ(ListTree(tree / "out"), (Lines{"a", "dangling"}));
 }
 
-TEST(Classify, MapsErrnoToTheFourClasses)
+// Within one file system and across two, in steps of at most 8 MiB; a stop at a step leaves nothing.
+TEST_F(PosixFsTest, CopyReportsProgressAndAStopLeavesNothing)
 {
-    for (int err : {ENOSPC, EDQUOT}) EXPECT_EQ(Classify(err), ErrorClass::DiskFull) << err;
-    for (int err : {EACCES, EPERM, EROFS}) EXPECT_EQ(Classify(err), ErrorClass::PermissionDenied) << err;
-    for (int err : {ENOENT, ENOTDIR}) EXPECT_EQ(Classify(err), ErrorClass::PathNotFound) << err;
-    for (int err : {EIO, EXDEV, EEXIST}) EXPECT_EQ(Classify(err), ErrorClass::Other) << err;
+    const std::string data = Bytes(20 * kMiB + 3);
+    const Path from = tree.write("big", data);
+    TempTree shm("/dev/shm");
+    for (const Path& folder : {tree.mkdir("out"), test::HaveSecondFileSystem() ? shm.root() : tree.mkdir("out2")}) {
+        SCOPED_TRACE(folder);
+        cancelAtStep = cancel = 0;
+        ASSERT_EQ(copy(from, folder / "big"), 0);
+        EXPECT_EQ(steps.front(), Step(data.size(), 0));
+        EXPECT_EQ(steps.back(), Step(data.size(), data.size()));
+        for (std::size_t i = 1; i < steps.size(); ++i) EXPECT_LE(steps[i].second - steps[i - 1].second, 8 * kMiB);
+        EXPECT_TRUE(ReadFile(folder / "big") == data);
+        std::filesystem::remove(folder / "big");
+        for (int step : {1, 2}) {
+            cancelAtStep = step, cancel = 0;
+            EXPECT_EQ(copy(from, folder / "big"), ECANCELED);
+            EXPECT_EQ(static_cast<int>(steps.size()), step);
+        }
+        EXPECT_TRUE(ListTree(folder).empty());
+    }
+    cancel = 0;
+    ASSERT_EQ(symlink("big", (tree / "in-link").c_str()), 0);
+    EXPECT_EQ(copy(tree / "in-link", tree / "link"), ECANCELED);  // stopped at its last step, the link made is taken back
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(tree / "link")));
+}
+
+TEST_F(PosixFsTest, ASweepRemovesOnlyTemporariesNoCopyIsWriting)
+{
+    tree.write("out/.a.txt.sorvin-AbC123.part", "left by a killed copy");
+    const Lines kept = {".a.sorvin-AbC12.part", ".a.sorvin-AbC123.dup", "a.sorvin-AbC123.part",
+                        ".b.sorvin-AbC123.part.txt", ".c.sorvin-AbC123.part", ".d.sorvin-AbC123.part"};
+    for (std::size_t k = 0; k + 2 < kept.size(); ++k) tree.write("out/" + kept[k], "x");
+    const int writing = open(tree.write("out/" + kept[4], "being written").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(writing, LOCK_EX), 0);
+    ASSERT_EQ(symlink("x", (tree / "out" / kept[5]).c_str()), 0);
+    const FolderPtr out = fs.openPath(tree / "out");
+    fs.removeLeftovers(*out);
+    EXPECT_EQ(ListTree(tree / "out"), (Lines{kept[0], kept[1], kept[3], kept[4], kept[5], kept[2]}));
+    close(writing);
+
+    // A sweep at every step of a copy under way leaves its temporary alone, named within 255
+    // bytes and cut between two characters.
+    const std::string name = [] { std::string n; for (int i = 0; i < 127; ++i) n += "é"; return n; }();
+    Lines during;
+    const FolderPtr into = fs.openPath(tree.mkdir("into"));
+    onStep = [&] {
+        fs.removeLeftovers(*into);
+        if (during.empty()) during = ListTree(tree / "into");
+    };
+    const std::string data = Bytes(20 * kMiB);
+    ASSERT_EQ(copy(tree.write("in/big", data), tree / "into" / name), 0);
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_EQ(during[0].size(), 254u);
+    EXPECT_TRUE(during[0].starts_with("." + name.substr(0, 234) + ".sorvin-")) << during[0];
+    EXPECT_TRUE(ReadFile(tree / "into" / name) == data);
 }
 
 }  // namespace
