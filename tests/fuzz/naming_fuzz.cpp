@@ -1,257 +1,93 @@
-// Candidate walks against an in-memory destination folder, with names, sizes, links, options and
-// changes behind the walk's back all chosen by the fuzzer. Whatever they are, a walk never settles
-// on a name that would replace an entry, and a file it takes for the source's duplicate is one.
+// Candidate walks into a folder on a memory file system whose entries, options and changes behind the
+// walk's back the fuzzer chooses: a walk never settles on a taken name, and a duplicate it finds is one.
 #include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <map>
-#include <stdexcept>
-#include <string>
+#include <fstream>
 
 #include "checksum/crc32.h"
 #include "engine/naming.h"
 #include "fs/names.h"
-#include "shared/run.h"
+#include "fs/posix_fs.h"
 #include "support/recording_window.h"
 
 namespace {
 
 using namespace sorvin;
-using fs::Path;
+namespace stdfs = std::filesystem;
 
-void Require(bool ok, const char* what)
+void Require(bool ok, const char* what) { if (!ok) std::fprintf(stderr, "naming_fuzz: %s\n", what), std::abort(); }
+
+std::string EntryName(std::string t)
 {
-    if (ok) return;
-    std::fprintf(stderr, "naming_fuzz: %s\n", what);
-    std::abort();
+    return std::erase_if(t, [](char c) { return c == '/' || c == '\0'; }), t.empty() || t == "." || t == ".." ? "f" + t : t;
 }
 
-constexpr std::string_view kDst = "/dst/";
-
-struct Entry {
-    fs::EntryType type = fs::EntryType::File;
-    bool link = false;
-    std::string bytes;  // a file's data, a link's target text
-    ino_t ino = 0;
-    ino_t linkTo = 0;   // what a link resolves to; 0 when it dangles
-};
-
-class MemoryFolder final : public fs::Folder {
-public:
-    explicit MemoryFolder(std::string path) : Folder(std::move(path)) {}
-};
-
-// One source file and one destination folder, answering as posix_fs does: lstat-based, a link is
-// a file of its own size, a missing entry throws ENOENT. The walk only looks, so the calls that
-// change anything are not expected.
-class MemoryFs final : public fs::FileSystem {
-public:
-    MemoryFolder srcFolder {"/src/"};
-    MemoryFolder dstFolder {std::string(kDst)};
-    std::string fileName;
-    Entry source;
-    std::map<std::string, Entry> dst;  // name -> entry
-    ino_t nextIno = 1;
-
-    const Entry* find(const fs::Entry& e)
-    {
-        if (&e.folder == &srcFolder && e.name == fileName) return &source;
-        Require(&e.folder == &dstFolder && !e.name.empty() && e.name.find('/') == std::string_view::npos,
-                "the walk looked outside the destination folder");
-        auto it = dst.find(std::string(e.name));
-        return it == dst.end() ? nullptr : &it->second;
-    }
-    const Entry& at(const fs::Entry& e)
-    {
-        const Entry* found = find(e);
-        if (!found) throw fs::FsError("lstat", ENOENT, e.path());
-        return *found;
-    }
-
-    fs::EntryType entryType(const fs::Entry& e) override
-    {
-        const Entry* found = find(e);
-        return found ? found->type : fs::EntryType::None;
-    }
-    std::uint64_t fileSize(const fs::Entry& e) override
-    {
-        const Entry& found = at(e);
-        return found.type == fs::EntryType::Folder ? 4096 : found.bytes.size();
-    }
-    fs::Identity identity(const fs::Entry& e, bool followLinks) override
-    {
-        const Entry& found = at(e);
-        if (!followLinks || !found.link) return {1, found.ino};
-        if (found.linkTo == 0) throw fs::FsError("stat", ENOENT, e.path());
-        return {1, found.linkTo};
-    }
-    std::unique_ptr<fs::Reader> openRead(const fs::Entry& e) override
-    {
-        const Entry& found = at(e);
-        if (found.type == fs::EntryType::Folder) throw fs::FsError("open", EINVAL, e.path());
-        return std::make_unique<fs::TextReader>(found.bytes);
-    }
-
-    fs::FolderPtr openPath(const Path&) override { Unexpected(); }
-    fs::FolderPtr openFolder(const fs::Entry&) override { Unexpected(); }
-    bool folderExists(const Path&) override { Unexpected(); }
-    fs::Identity identity(const fs::Folder&) override { Unexpected(); }
-    bool sameFolderOtherSpelling(const fs::Folder&, const fs::Folder&) override { Unexpected(); }
-    fs::Listing list(const fs::Folder&) override { Unexpected(); }
-    bool folderIsEmpty(const fs::Folder&) override { Unexpected(); }
-    void createFolder(const fs::Entry&) override { Unexpected(); }
-    void removeEmptyFolder(const fs::Entry&, const fs::Folder&) override { Unexpected(); }
-    void renameNoReplace(const fs::Entry&, const fs::Entry&) override { Unexpected(); }
-    void deleteFile(const fs::Entry&) override { Unexpected(); }
-    bool unchangedSince(const fs::Entry&, const fs::FileState&) override { Unexpected(); }
-    bool deleteDuplicate(const fs::Entry&, const fs::Entry&) override { Unexpected(); }
-    fs::FileState copyFile(const fs::Entry&, const fs::Entry&, const fs::CopyProgress&, const std::atomic<std::int32_t>*,
-                           fs::Durability) override
-    {
-        Unexpected();
-    }
-    void makeDurable(const std::vector<fs::Entry>&) override { Unexpected(); }
-    void removeLeftovers(const fs::Folder&) override {}
-
-private:
-    [[noreturn]] static void Unexpected()
-    {
-        Require(false, "the walk went beyond looking at its two folders");
-        std::abort();
-    }
-};
-
-// A name a folder can hold: no "/" or NUL, not "." or "..".
-std::string EntryName(std::string text)
+// What the walk reads of an entry: a file's bytes, a link's target text; nothing for a folder or nothing.
+std::optional<std::string> Held(const stdfs::path& p)
 {
-    std::erase_if(text, [](char c) { return c == '/' || c == '\0'; });
-    return text.empty() || text == "." || text == ".." ? "f" + text : text;
+    if (stdfs::is_symlink(stdfs::symlink_status(p))) return stdfs::read_symlink(p).native();
+    std::ifstream in(p, std::ios::binary);
+    return stdfs::is_regular_file(stdfs::symlink_status(p)) ? std::optional(std::string(std::istreambuf_iterator<char>(in), {})) : std::nullopt;
 }
 
-std::uint32_t Crc(const std::string& bytes) { return Crc32Update(0, bytes.data(), bytes.size()); }
-
-// An entry likely to meet the walk: under the plain name or a serial name, with the source's
-// size or its very bytes, or a link back to the source.
-void AddEntry(FuzzedDataProvider& in, MemoryFs& fs, const std::string& fileName)
+// What was there or another program puts there: under the source's name, a serial or another name,
+// nothing, a folder, a link to the source or elsewhere, or a file of (nearly) the source's bytes.
+void PutEntry(FuzzedDataProvider& in, const stdfs::path& dst, const stdfs::path& source)
 {
-    const std::string base = fs::BaseName(fileName), ext = fs::ExtensionName(fileName);
-    std::string name;
-    switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0: name = fileName; break;
-    case 1: name = EntryName(in.ConsumeRandomLengthString(12)); break;
-    default: name = SerialName(base, ext, in.ConsumeIntegralInRange(0, 40), in.ConsumeBool()); break;
-    }
-    Entry e;
-    e.ino = fs.nextIno++;
-    switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0: e.bytes = fs.source.bytes; break;
-    case 1:
-        e.bytes = fs.source.bytes;
-        if (!e.bytes.empty()) e.bytes[in.ConsumeIntegralInRange<std::size_t>(0, e.bytes.size() - 1)] ^= in.ConsumeIntegralInRange(1, 255);
-        break;
-    default: e.bytes = in.ConsumeRandomLengthString(16); break;
-    }
-    switch (in.ConsumeIntegralInRange(0, 5)) {
-    case 0: e.type = fs::EntryType::Folder; break;
-    case 1: e.link = true, e.linkTo = fs.source.ino; break;
-    case 2: e.link = true, e.linkTo = in.ConsumeBool() ? fs.nextIno++ : 0; break;
-    default: break;
-    }
-    fs.dst[name] = std::move(e);
-}
-
-// Another program at work between two walks: what the run has seen of the folder goes stale.
-void Meddle(FuzzedDataProvider& in, MemoryFs& fs, const std::string& fileName)
-{
-    for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n) {
-        const int what = in.ConsumeIntegralInRange(0, 2);
-        if (what == 0 || fs.dst.empty()) {
-            AddEntry(in, fs, fileName);
-            continue;
-        }
-        auto it = std::next(fs.dst.begin(), in.ConsumeIntegralInRange<std::ptrdiff_t>(0, static_cast<std::ptrdiff_t>(fs.dst.size()) - 1));
-        if (what == 1) fs.dst.erase(it);
-        else it->second.bytes = in.ConsumeRandomLengthString(16);
-    }
-}
-
-void CheckCandidate(const std::string& c)
-{
-    Require(!c.empty(), "empty candidate");
-    Require(c.find('/') == std::string::npos && c.find('\0') == std::string::npos, "candidate with a slash or NUL");
-    Require(c != "." && c != "..", "candidate that names a folder itself");
+    const std::string file = source.filename(), base = fs::BaseName(file), ext = fs::ExtensionName(file);
+    const int naming = in.ConsumeIntegralInRange(0, 3), kind = in.ConsumeIntegralInRange(0, 6);
+    const stdfs::path p = dst / (naming == 0 ? file : naming == 1 ? EntryName(in.ConsumeRandomLengthString(12))
+                                                                   : SerialName(base, ext, in.ConsumeIntegralInRange(0, 40), in.ConsumeBool()));
+    std::string bytes = in.ConsumeBool() ? *Held(source) : in.ConsumeRandomLengthString(16);
+    if (!bytes.empty() && in.ConsumeBool()) bytes[in.ConsumeIntegralInRange<std::size_t>(0, bytes.size() - 1)] ^= 1;
+    stdfs::remove_all(p);
+    if (kind == 1) stdfs::create_directory(p);
+    if (kind == 2) stdfs::create_symlink(source, p);
+    if (kind == 3) stdfs::create_symlink(bytes.empty() || bytes.find('\0') != std::string::npos ? "x" : bytes, p);
+    if (kind > 3) std::ofstream(p, std::ios::binary) << bytes;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    static const stdfs::path root = "/dev/shm/naming_fuzz." + std::to_string(getpid());
+    [[maybe_unused]] static const int removed = std::atexit([] { stdfs::remove_all(root); });
+    for (const char* side : {"src", "dst"}) stdfs::remove_all(root / side), stdfs::create_directories(root / side);
     FuzzedDataProvider in(data, size);
     Run run;
-    CancelFlag = 0;
-
-    MemoryFs fs;
+    fs::PosixFs fs;
     test::RecordingWindow window;
+    const fs::FolderPtr srcFolder = fs.openPath(root / "src"), dstFolder = fs.openPath(root / "dst");
     std::string fileName = EntryName(in.ConsumeRandomLengthString(24));
-    fs.source.bytes = in.ConsumeRandomLengthString(16);
-    fs.source.ino = fs.nextIno++;
-    // A long run may have handed out nearly every serial of a name already.
-    if (in.ConsumeIntegralInRange(0, 15) == 15)
-        for (int n = in.ConsumeIntegralInRange(32700, 32768); n > 0; --n) run.NameTable.next(fileName);
-    for (int n = in.ConsumeIntegralInRange(0, 40); n > 0; --n) AddEntry(in, fs, fileName);
-
     for (int round = 0; round < 4 && in.remaining_bytes() > 0; ++round) {
-        if (round > 0) {
-            // The next source: another folder, the same name or a new one, its own data.
-            if (in.ConsumeBool()) fileName = EntryName(in.ConsumeRandomLengthString(24));
-            fs.source = Entry{};
-            fs.source.bytes = in.ConsumeRandomLengthString(16);
-            fs.source.ino = fs.nextIno++;
-            Meddle(in, fs, fileName);
-        }
-        fs.fileName = fileName;
-        // Sparingly: every checksum of a file allocates and clears a 512 KiB buffer.
-        const bool crc = in.ConsumeIntegralInRange(0, 3) == 3;
-        window.set(MenuOption::Crc32, crc);
-        window.set(MenuOption::Genmitsu, in.ConsumeBool());
-        window.set(MenuOption::NumPosition, in.ConsumeBool());
-        const bool move = in.ConsumeBool();
-
-        CandidateWalk walk(run, window, fs, fs.srcFolder, fileName, fs.dstFolder, move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
-        for (bool taken = false;; taken = true) {
-            WalkOutcome outcome;
-            try {
-                if (taken) walk.skip();
-                outcome = walk.run();
-            } catch (const std::overflow_error&) {
-                break;  // no serial left for this name: the file stays where it is
-            }
+        if (round > 0 && in.ConsumeBool()) fileName = EntryName(in.ConsumeRandomLengthString(24));
+        const stdfs::path source = root / "src" / fileName;
+        std::string bytes;
+        std::ofstream(source, std::ios::binary | std::ios::trunc) << (bytes = in.ConsumeRandomLengthString(16));
+        for (int n = in.ConsumeIntegralInRange(0, round == 0 ? 40 : 3); n > 0; --n) PutEntry(in, root / "dst", source);
+        const bool crc = in.ConsumeIntegralInRange(0, 3) == 3, move = in.ConsumeBool();
+        window.set(MenuOption::Crc32, crc), window.set(MenuOption::Genmitsu, in.ConsumeBool()), window.set(MenuOption::NumPosition, in.ConsumeBool());
+        CandidateWalk walk(run, window, fs, *srcFolder, fileName, *dstFolder, move ? SameFileRule::Content : SameFileRule::SizeOrChecksum);
+        for (WalkOutcome outcome = walk.run();; walk.skip(), outcome = walk.run()) {
             const std::string& c = walk.candidate();
-            CheckCandidate(c);
-            Require(&walk.target().folder == &fs.dstFolder && walk.target().name == c, "target outside the destination folder");
-            Require(outcome != WalkOutcome::Stopped, "stopped without a stop");
-            auto there = fs.dst.find(c);
+            Require(outcome != WalkOutcome::Stopped && &walk.target().folder == dstFolder.get() && walk.target().name == c &&
+                    EntryName(c) == c, "stopped, or a target that is no name in the folder");
+            const stdfs::path there = root / "dst" / c;
             if (outcome == WalkOutcome::Identical) {
-                Require(there != fs.dst.end() && there->second.type == fs::EntryType::File, "duplicate of nothing");
-                const Entry& e = there->second;
-                Require(e.bytes.size() == fs.source.bytes.size(), "duplicate of another size");
-                Require(move || !crc || Crc(e.bytes) == Crc(fs.source.bytes), "duplicate with another checksum");
-                Require(!move || e.bytes == fs.source.bytes, "a move's duplicate with other bytes");
-                Require(!(e.link && e.linkTo == fs.source.ino), "a link to the source taken for its duplicate");
+                const auto held = Held(there);
+                const auto crcOf = [](const std::string& b) { return Crc32Update(0, b.data(), b.size()); };
+                Require(held && held->size() == bytes.size() && (move || !crc || crcOf(*held) == crcOf(bytes)) && (!move || *held == bytes) &&
+                            (!stdfs::is_symlink(there) || *held != source.native()),
+                        "a duplicate of nothing, another size, checksum or (moved) bytes, or a link to the source");
                 break;
             }
-            Require(there == fs.dst.end() || there->second.type == fs::EntryType::Folder, "a free name holds a file");
-            // The rename or copy refuses a taken name (a folder there, or a file that another
-            // program put there just now): the walk goes on from the next name.
-            if (there != fs.dst.end() || in.ConsumeBool()) {
-                if (there == fs.dst.end()) fs.dst[c] = Entry{fs::EntryType::File, false, in.ConsumeRandomLengthString(16), fs.nextIno++, 0};
-                continue;
-            }
-            fs.dst[c] = Entry{fs::EntryType::File, false, fs.source.bytes, fs.source.ino, 0};
-            break;
+            const auto st = stdfs::symlink_status(there);
+            Require(!stdfs::exists(st) || stdfs::is_directory(st), "a free name holds a file");
+            // The rename or copy refuses a folder there, or a file another program put there just now.
+            if (!stdfs::exists(st) && in.ConsumeBool()) std::ofstream(there, std::ios::binary) << in.ConsumeRandomLengthString(16);
+            else if (!stdfs::exists(st)) { stdfs::copy_file(source, there); break; }
         }
     }
     return 0;

@@ -3,37 +3,23 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <string>
 
 #include "window/settings.h"
 
-namespace {
+using namespace sorvin::window;
 
-void Require(bool ok, const char* what)
-{
-    if (ok) return;
-    std::fprintf(stderr, "settings_fuzz: %s\n", what);
-    std::abort();
-}
-
-}  // namespace
+static void Require(bool ok, const char* what) { if (!ok) std::fprintf(stderr, "settings_fuzz: %s\n", what), std::abort(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    using sorvin::window::DecodeSettings;
     const std::string bytes(reinterpret_cast<const char*>(data), size);
-    const sorvin::window::Settings s = DecodeSettings(bytes);
+    const Settings s = DecodeSettings(bytes);
     // Each option's byte is 0 or 1: a bool left unset would read as anything.
-    for (const bool* b : {&s.numPositionBottom, &s.crc32, &s.genmitsu, &s.folderKeep, &s.copy, &s.execButton, &s.errMushi}) {
-        unsigned char byte;
-        std::memcpy(&byte, b, 1);
-        Require(byte <= 1, "an option is neither on nor off");
-    }
-    Require(DecodeSettings(sorvin::window::EncodeSettings(s)) == s, "saved options read back differently");
+    for (const bool* b : {&s.numPositionBottom, &s.crc32, &s.genmitsu, &s.folderKeep, &s.copy, &s.execButton, &s.errMushi})
+        Require(*reinterpret_cast<const unsigned char*>(b) <= 1, "an option is neither on nor off");
+    Require(DecodeSettings(EncodeSettings(s)) == s, "saved options read back differently");
     std::string lf, crlf;
-    for (char c : bytes)
-        if (c != '\r') lf += c, crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (char c : bytes) if (c != '\r') lf += c, crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     Require(DecodeSettings(lf) == DecodeSettings(crlf), "LF and CR LF ends read differently");
     return 0;
 }
