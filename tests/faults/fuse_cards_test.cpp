@@ -1,6 +1,5 @@
-// sorvin-cli gathering onto, within and off memory cards as older systems mount them: an exFAT
-// image through exfat-fuse and a FAT image through fusefat, each on a loop device. Neither server
-// takes RENAME_NOREPLACE nor makes hard links, and both hold "IMG.JPG" and "img.jpg" as one name.
+// sorvin-cli on memory cards as older systems mount them: exFAT through exfat-fuse, FAT through fusefat, on
+// loop devices. Neither takes RENAME_NOREPLACE nor makes hard links; both hold "IMG.JPG" and "img.jpg" as one name.
 #include <unistd.h>
 
 #include <optional>
@@ -20,8 +19,7 @@ struct CardKind {
 // scripts/try-file-systems names a folder on any other mounted file system in SORVIN_CARD.
 std::vector<CardKind> Cards()
 {
-    std::vector<CardKind> cards {{"exFAT", "mount.exfat-fuse", "mkfs.exfat", "mount.exfat-fuse"},
-                                 {"FAT", "fusefat", "mkfs.vfat", "fusefat -o rw+"}};
+    std::vector<CardKind> cards {{"exFAT", "mount.exfat-fuse", "mkfs.exfat", "mount.exfat-fuse"}, {"FAT", "fusefat", "mkfs.vfat", "fusefat -o rw+"}};
     if (std::getenv("SORVIN_CARD")) cards.push_back({"Given", nullptr, nullptr, nullptr});
     return cards;
 }
@@ -36,7 +34,6 @@ protected:
         const CardKind& kind = GetParam();
         if (!kind.tool) return given_.emplace(std::getenv("SORVIN_CARD")), void(card = given_->root());
         if (geteuid() != 0) GTEST_SKIP() << "only root can attach loop devices and mount " << kind.name;
-        if (Sh(std::string("command -v ") + kind.tool) != 0) GTEST_SKIP() << kind.tool << " is not installed";
         stdfs::resize_file(tree.write("card.img", ""), 64u << 20);
         if (Sh(std::string(kind.mkfs) + " " + Quoted(tree / "card.img")) != 0) GTEST_SKIP() << kind.mkfs << " failed";
         const stdfs::path device = tree / "device";
@@ -44,7 +41,7 @@ protected:
         device_ = ReadFile(device).substr(0, ReadFile(device).find('\n'));
         card = tree.mkdir("card");
         if (Sh(std::string(kind.mount) + " " + device_ + " " + Quoted(card)) != 0 || Sh("mountpoint -q " + Quoted(card)) != 0)
-            GTEST_SKIP() << kind.tool << " could not mount the image";
+            GTEST_SKIP() << kind.tool << " is missing or could not mount the image";
         mounted_ = true;
     }
     void TearDown() override { Sh("{ true" + (mounted_ ? "; umount " + Quoted(card) : "") + (device_.empty() ? "" : "; losetup -d " + device_) + "; }"); }
@@ -60,8 +57,6 @@ protected:
 
     TempTree tree;
     stdfs::path card;
-
-private:
     std::string device_;
     bool mounted_ = false;
     std::optional<TempTree> given_;
@@ -71,10 +66,9 @@ private:
 // taken by a file of another size and dup.txt holds the same bytes; then copied off the card.
 TEST_P(FuseCard, GathersWithinAndOffTheCardNeverReplacingAndKeepingEveryByte)
 {
-    for (const auto& [rel, bytes] : Tree {{"a.txt", "the new a"}, {"dup.txt", "same bytes"}, {"sub/c.txt", "c"}})
-        tree.write(card / "in" / rel, bytes);
-    tree.write(card / "out/in/a.txt", "an older a, longer");
-    tree.write(card / "out/in/dup.txt", "same bytes");
+    for (const auto& [rel, bytes] : Tree {{"in/a.txt", "the new a"}, {"in/dup.txt", "same bytes"}, {"in/sub/c.txt", "c"},
+                                          {"out/in/a.txt", "an older a, longer"}, {"out/in/dup.txt", "same bytes"}})
+        tree.write(card / rel, bytes);
     const Tree gathered {{"in/a.txt", "an older a, longer"}, {"in/a_000.txt", "the new a"}, {"in/dup.txt", "same bytes"},
                          {"in/sub/c.txt", "c"}};
     EXPECT_EQ(gather({"--keep-structure", (card / "out").native(), (card / "in").native()}, card / "out"), gathered);

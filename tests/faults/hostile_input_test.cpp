@@ -20,8 +20,7 @@ TEST(HostileInput, ATreeDeeperThanPathMaxIsGatheredWholeAndLosesNothing)
     ASSERT_EQ(std::system(make.c_str()), 0);
     const Contents before = ReadContents({tree / "in"});
     tree.mkdir("out");
-    // A folder held open per level, two with the structure kept: past a soft limit of 24
-    // descriptors, which is raised when reached.
+    // A folder held open per level, two with the structure kept: past a soft limit of 24 descriptors, raised when reached.
     const CliOutcome o = RunCli({"--keep-structure", "out", "in/deep"}, tree.root(), {"prlimit", "--nofile=24:4096"});
     EXPECT_EQ(o.status, 0) << o.err;
     Contents expected;
@@ -44,8 +43,7 @@ TEST(HostileInput, ADroppedFolderSwappedForALinkMidRunLeavesTheOtherFolderAlone)
     const pid_t adversary = fork();
     if (adversary == 0) {
         while (access((out / "big7").c_str(), F_OK) != 0) continue;
-        if (rename(top.c_str(), (tree / "src/away").c_str()) != 0) _exit(1);
-        _exit(symlink((tree / "victim").c_str(), top.c_str()) == 0 ? 0 : 1);
+        _exit(rename(top.c_str(), (tree / "src/away").c_str()) == 0 && symlink((tree / "victim").c_str(), top.c_str()) == 0 ? 0 : 1);
     }
     const CliOutcome o = RunCli({out.native(), top.native()}, tree.root());
     kill(adversary, SIGKILL);  // should the run have failed before emptying top/a

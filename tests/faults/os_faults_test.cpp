@@ -1,6 +1,5 @@
-// sorvin-cli against failures the operating system really gives: rights it lacks (a user's, a
-// read-only file system's) and a full disk. Mounts are made in a private mount namespace, so they
-// vanish with the test's process.
+// sorvin-cli against failures the operating system really gives: rights it lacks (a user's, a read-only
+// file system's) and a full disk. Mounts made in a private mount namespace vanish with the test's process.
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -57,7 +56,6 @@ TEST_F(OsFaults, AFullDiskStopsTheMoveAndLeavesNothingHalfWritten)
     tree.write("in/a.txt", Bytes(300u << 10, 9));
     tree.write("in/b.bin", Bytes(2u << 20, 10));
     const Contents before = ReadContents({tree / "in"});
-    // What went before the disk filled is whole, the rest stays.
     stops({"--keep-structure", "small", "in"}, "Pelkor: 移動が正常に終了しませんでした",
           p("small/in") + "…フォルダ作成-T\n" + p("in/a.txt") + "…Move-T\n" + p("in/b.bin") + "…処理中止\n");
     EXPECT_EQ(ListTree(tree / "small"), (std::vector<std::string> {"in/", "in/a.txt"}));
