@@ -12,37 +12,36 @@
 namespace sorvin::test {
 
 struct CliOutcome {
-    int status = -1;       // the exit status, or -1 when a signal ended it
-    int signal = 0;        // the signal that ended it, if one did
-    bool timedOut = false; // killed because it ran past its time
+    int status = -1;        // the exit status, or -1 when a signal ended it
+    int signal = 0;         // the signal that ended it, if one did
+    bool timedOut = false;  // killed because it ran past its time
     std::string out, err;
 };
 
 class CliProcess {
 public:
     // Runs `prefix... sorvin-cli args...` in `cwd`, with LC_ALL=C.UTF-8 so error texts are known.
-    CliProcess(const std::vector<std::string>& args, const std::filesystem::path& cwd,
-               const std::vector<std::string>& prefix = {});
+    CliProcess(const std::vector<std::string>& args, const std::filesystem::path& cwd, const std::vector<std::string>& prefix = {});
     ~CliProcess();  // a process still running is killed
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
 
     pid_t pid() const { return pid_; }
     void signal(int sig) const;
-    // Waits for the end; past `timeout` the process is killed and the outcome says so.
-    CliOutcome finish(std::chrono::milliseconds timeout = std::chrono::minutes(2));
+    CliOutcome finish(std::chrono::milliseconds timeout = std::chrono::minutes(2));  // past it, killed, and the outcome says so
 
 private:
     pid_t pid_ = -1;
     int out_ = -1, err_ = -1;
 };
 
-CliOutcome RunCli(const std::vector<std::string>& args, const std::filesystem::path& cwd,
-                  const std::vector<std::string>& prefix = {},
-                  std::chrono::milliseconds timeout = std::chrono::minutes(2));
+inline CliOutcome RunCli(const std::vector<std::string>& args, const std::filesystem::path& cwd, const std::vector<std::string>& prefix = {},
+                         std::chrono::milliseconds timeout = std::chrono::minutes(2))
+{
+    return CliProcess(args, cwd, prefix).finish(timeout);
+}
 
-// The prefix that runs a command as nobody (uid and gid 65534, no groups) when this process is
-// root; empty otherwise, since the tests then run unprivileged already.
+// The prefix that runs a command as nobody (uid and gid 65534, no groups) when this process is root.
 std::vector<std::string> AsUnprivilegedUser();
 
 }  // namespace sorvin::test

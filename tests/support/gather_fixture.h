@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
+#include <clocale>
+#include <regex>
 #include "engine/engine.h"
 #include "fs/posix_fs.h"
+#include "run/driver.h"
 #include "support/fault_injecting_fs.h"
 #include "support/recording_window.h"
 #include "support/temp_tree.h"
@@ -17,17 +17,51 @@ namespace sorvin::test {
 
 using Call = FaultInjectingFs::Call;
 
+// Every HH:MM:SS time of day in `text` as "T".
+inline std::string MaskTimes(const std::string& text) { return std::regex_replace(text, std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}"), "T"); }
+
+inline std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find('\n', start)) != std::string::npos; start = at + 1) lines.push_back(text.substr(start, at - start));
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+inline FaultInjectingFs::Match EndsWith(std::string suffix)
+{
+    return [suffix](const fs::Path& p) { return p.native().ends_with(suffix); };
+}
+
 class GatherTest : public ::testing::Test {
 protected:
-    GatherTest();
+    GatherTest()
+    {
+        std::setlocale(LC_ALL, "C");  // times read 14:03:27
+        CancelFlag = 0;
+        tree.mkdir("in");
+        window.path = tree.mkdir("out").native() + "/";
+    }
 
-    // The destination folder with its trailing "/".
     std::string dst() const { return tree.folder("out"); }
     std::string in(const std::string& rel) const { return (tree / "in" / rel).native(); }
-    // The log lines after the start line, with every time of day written as "T".
-    std::vector<std::string> logLines() const;
+    // The log lines after the start line, times written as "T".
+    std::vector<std::string> logLines() const
+    {
+        auto lines = SplitLines(MaskTimes(run.logText()));
+        if (!lines.empty() && lines.front().empty()) lines.erase(lines.begin());
+        return lines;
+    }
+    // A new run after an earlier one in the same test: no stop, no messages, no faults.
+    void restart() { CancelFlag = 0, run.start(), window.messages.clear(), fs.clearFaults(); }
     // Presses the stop button at the chosen yield.
-    void stopAtYield(int n);
+    void stopAtYield(int n)
+    {
+        window.onYield = [this, n](int k) {
+            if (k == n) run::CancelClick(run, window, fs);
+        };
+    }
 
     TempTree tree;
     sorvin::Run run;
@@ -36,12 +70,5 @@ protected:
     FaultInjectingFs fs {posix};
     Engine engine {run, window, fs};
 };
-
-// Every HH:MM:SS time of day in `text` as "T".
-std::string MaskTimes(const std::string& text);
-// The lines of a log or a pane text (the name is older than the log's "\n" line ends).
-std::vector<std::string> SplitCrLf(const std::string& text);
-// Matches a path that ends with `suffix`.
-FaultInjectingFs::Match EndsWith(std::string suffix);
 
 }  // namespace sorvin::test

@@ -1,4 +1,4 @@
-// A window for tests: options are plain fields, and everything the engine shows is recorded.
+// A window for tests: options are plain fields, and what the engine shows is recorded.
 #pragma once
 
 #include <functional>
@@ -12,55 +12,47 @@ namespace sorvin::test {
 
 class RecordingWindow : public Window {
 public:
-    struct Message {
-        std::string text;
-        MessageTitle title;
-        MessageIcon icon;
-    };
+    struct Message { std::string text; MessageTitle title; };
 
-    // Options.
     std::map<MenuOption, bool> options;
     bool keep = false;
     GatherMode gatherMode = GatherMode::Move;
     std::string path;
 
-    // What was shown.
     std::vector<std::string> panes;
-    std::vector<std::string> captions;
+    std::string captionText;
     std::vector<Message> messages;
     int yields = 0;
-    int progressValue = 0, progressMax = 100;
     bool progressVisible = false, cancelEnabled = false, execEnabledState = false, menuEnabled = true;
     DropMode pathDropMode = DropMode::Take, paneDropMode = DropMode::Take;
-
-    // Runs at every yield with the yield's number (1, 2, ...): a test presses buttons here.
-    std::function<void(int)> onYield;
+    std::function<void(int)> onYield;  // runs at every yield with its number (1, 2, ...): a test presses buttons here
 
     void set(MenuOption option, bool on = true) { options[option] = on; }
     std::string pane() const { return panes.empty() ? std::string() : panes.back(); }
-    std::vector<std::string> messageTexts() const;
+    std::vector<std::string> messageTexts() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& m : messages) texts.push_back(m.text);
+        return texts;
+    }
 
-    bool checked(MenuOption option) const override;
+    bool checked(MenuOption option) const override { return options.contains(option) && options.at(option); }
     bool folderKeep() const override { return keep; }
     GatherMode mode() const override { return gatherMode; }
     std::string pathText() const override { return path; }
     void setPaneText(const std::string& text) override { panes.push_back(text); }
-    void setCaption(const std::string& text) override { captions.push_back(text); }
-    std::string caption() const override { return captions.empty() ? std::string() : captions.back(); }
-    void setProgressValue(int value) override { progressValue = value; }
-    void setProgressMax(int max) override { progressMax = max; }
+    void setCaption(const std::string& text) override { captionText = text; }
+    std::string caption() const override { return captionText; }
+    void setProgressValue(int) override {}
+    void setProgressMax(int) override {}
     void setProgressVisible(bool visible) override { progressVisible = visible; }
     void setCancelEnabled(bool enabled) override { cancelEnabled = enabled; }
     void setExecEnabled(bool enabled) override { execEnabledState = enabled; }
     bool execEnabled() const override { return execEnabledState; }
     void setDropMode(DropTarget target, DropMode mode) override { (target == DropTarget::Path ? pathDropMode : paneDropMode) = mode; }
     void setMenuEnabled(bool enabled) override { menuEnabled = enabled; }
-    void message(const std::string& text, MessageTitle title, MessageIcon icon) override { messages.push_back({text, title, icon}); }
-    void yield() override
-    {
-        ++yields;
-        if (onYield) onYield(yields);
-    }
+    void message(const std::string& text, MessageTitle title, MessageIcon) override { messages.push_back({text, title}); }
+    void yield() override { if (onYield) onYield(++yields); }
 };
 
 }  // namespace sorvin::test

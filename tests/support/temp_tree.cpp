@@ -2,13 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <stdexcept>
@@ -27,26 +24,17 @@ TempTree::~TempTree() { RemoveTree(root_); }
 std::string TempTree::folder(const stdfs::path& rel) const
 {
     std::string s = (rel.empty() ? root_ : root_ / rel).native();
-    if (s.back() != '/') s += '/';
-    return s;
+    return s.ends_with('/') ? s : s + '/';
 }
 
 stdfs::path TempTree::write(const stdfs::path& rel, const std::string& bytes) const
 {
-    stdfs::path p = root_ / rel;
-    stdfs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + p.native());
-    return p;
+    stdfs::create_directories((root_ / rel).parent_path());
+    if (!(std::ofstream(root_ / rel, std::ios::binary) << bytes)) throw std::runtime_error("cannot write " + rel.native());
+    return root_ / rel;
 }
 
-stdfs::path TempTree::mkdir(const stdfs::path& rel) const
-{
-    stdfs::path p = root_ / rel;
-    stdfs::create_directories(p);
-    return p;
-}
+stdfs::path TempTree::mkdir(const stdfs::path& rel) const { return stdfs::create_directories(root_ / rel), root_ / rel; }
 
 std::string ReadFile(const stdfs::path& p)
 {
@@ -58,11 +46,8 @@ std::string ReadFile(const stdfs::path& p)
 std::vector<std::string> ListTree(const stdfs::path& folder)
 {
     std::vector<std::string> out;
-    for (auto it = stdfs::recursive_directory_iterator(folder); it != stdfs::recursive_directory_iterator(); ++it) {
-        std::string rel = stdfs::relative(it->path(), folder).native();
-        if (it->is_directory() && !it->is_symlink()) rel += '/';
-        out.push_back(rel);
-    }
+    for (const auto& e : stdfs::recursive_directory_iterator(folder))
+        out.push_back(stdfs::relative(e.path(), folder).native() + (e.is_directory() && !e.is_symlink() ? "/" : ""));
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -71,25 +56,8 @@ std::string Bytes(std::size_t n, unsigned seed)
 {
     std::string s(n, '\0');
     unsigned x = seed * 2654435761u + 1;
-    for (auto& c : s) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 24);
-    }
+    for (auto& c : s) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
     return s;
-}
-
-bool SetImmutable(const stdfs::path& p, bool on)
-{
-    const int fd = open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    const int err = errno;
-    close(fd);
-    errno = err;
-    return done;
 }
 
 bool HaveSecondFileSystem()
@@ -100,17 +68,15 @@ bool HaveSecondFileSystem()
 
 namespace {
 
-// Calls `visit(folderFd, name, stat)` for every entry below the open folder `fd`, children of a
-// folder before the folder itself. Entries are read before any is visited, so visits may remove.
+// Calls `visit(folderFd, path, name, stat)` for every entry below the open folder `fd`, a folder's
+// children before it. Names are read before any is visited, so visits may remove.
 template <class Visit>
 void WalkAt(int fd, const std::string& path, Visit&& visit)
 {
     std::vector<std::string> names;
     if (DIR* d = fdopendir(dup(fd))) {
-        while (const dirent* e = readdir(d)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
+        while (const dirent* e = readdir(d))
+            if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..") names.push_back(e->d_name);
         closedir(d);
     }
     for (const auto& name : names) {
@@ -119,24 +85,10 @@ void WalkAt(int fd, const std::string& path, Visit&& visit)
         if (S_ISDIR(st.st_mode)) {
             fchmodat(fd, name.c_str(), 0700, 0);  // tests leave folders without rights behind
             const int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub >= 0) {
-                WalkAt(sub, path + "/" + name, visit);
-                close(sub);
-            }
+            if (sub >= 0) WalkAt(sub, path + "/" + name, visit), close(sub);
         }
         visit(fd, path + "/" + name, name, st);
     }
-}
-
-std::string ReadAt(int fd, const std::string& name)
-{
-    std::string bytes;
-    const int f = openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (f < 0) return "<unreadable>";
-    char buf[65536];
-    for (ssize_t n; (n = read(f, buf, sizeof buf)) > 0;) bytes.append(buf, static_cast<std::size_t>(n));
-    close(f);
-    return bytes;
 }
 
 }  // namespace
@@ -148,13 +100,16 @@ Contents ReadContents(const std::vector<stdfs::path>& roots)
         const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) continue;
         WalkAt(fd, root.native(), [&](int at, const std::string& path, const std::string& name, const struct stat& st) {
-            if (S_ISREG(st.st_mode)) {
-                contents[path] = ReadAt(at, name);
-            } else if (S_ISLNK(st.st_mode)) {
-                std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
-                const ssize_t n = readlinkat(at, name.c_str(), target.data(), target.size());
-                target.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
-                contents[path] = "-> " + target;
+            std::string bytes(S_ISLNK(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0, '\0');
+            if (S_ISLNK(st.st_mode)) {
+                bytes.resize(static_cast<std::size_t>(std::max<ssize_t>(0, readlinkat(at, name.c_str(), bytes.data(), bytes.size()))));
+                contents[path] = "-> " + bytes;
+            } else if (S_ISREG(st.st_mode)) {
+                const int f = openat(at, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+                char buf[65536];
+                for (ssize_t n; f >= 0 && (n = read(f, buf, sizeof buf)) > 0;) bytes.append(buf, static_cast<std::size_t>(n));
+                contents[path] = f < 0 ? "<unreadable>" : bytes;
+                close(f);
             } else if (!S_ISDIR(st.st_mode)) {
                 contents[path] = S_ISFIFO(st.st_mode) ? "<fifo>" : S_ISSOCK(st.st_mode) ? "<socket>" : "<device>";
             }
@@ -176,21 +131,17 @@ std::vector<std::string> Lost(const Contents& before, const Contents& after)
 
 void RemoveTree(const stdfs::path& path)
 {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        chmod(path.c_str(), 0700);
-        const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) {
-            WalkAt(fd, path.native(), [](int at, const std::string&, const std::string& name, const struct stat& s) {
-                unlinkat(at, name.c_str(), S_ISDIR(s.st_mode) ? AT_REMOVEDIR : 0);
-            });
-            close(fd);
-        }
-        rmdir(path.c_str());
-    } else {
+    fchmodat(AT_FDCWD, path.c_str(), 0700, AT_SYMLINK_NOFOLLOW);  // a link is removed, its target left alone
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
         unlink(path.c_str());
+        return;
     }
+    WalkAt(fd, path.native(), [](int at, const std::string&, const std::string& name, const struct stat& s) {
+        unlinkat(at, name.c_str(), S_ISDIR(s.st_mode) ? AT_REMOVEDIR : 0);
+    });
+    close(fd);
+    rmdir(path.c_str());
 }
 
 }  // namespace sorvin::test

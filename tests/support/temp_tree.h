@@ -1,5 +1,5 @@
-// A temporary folder for one test, removed with everything in it when the test ends, and small
-// helpers to build and read trees of files with chosen bytes.
+// A temporary folder for one test, removed with everything in it when the test ends, and helpers
+// to build and read trees of files with chosen bytes.
 #pragma once
 
 #include <filesystem>
@@ -13,7 +13,7 @@ namespace stdfs = std::filesystem;
 
 class TempTree {
 public:
-    // Under `base` (default: the system's temp folder); /dev/shm gives a second file system.
+    // Under `base`; /dev/shm gives a second file system.
     explicit TempTree(const stdfs::path& base = stdfs::temp_directory_path());
     ~TempTree();
     TempTree(const TempTree&) = delete;
@@ -21,11 +21,8 @@ public:
 
     const stdfs::path& root() const { return root_; }
     stdfs::path operator/(const stdfs::path& rel) const { return root_ / rel; }
-    // The folder's path with a trailing "/", as a destination drop gives it.
-    std::string folder(const stdfs::path& rel) const;
-
-    // Writes `bytes` to rel (creating its folders) and returns the full path.
-    stdfs::path write(const stdfs::path& rel, const std::string& bytes) const;
+    std::string folder(const stdfs::path& rel) const;  // with a trailing "/", as a destination drop gives it
+    stdfs::path write(const stdfs::path& rel, const std::string& bytes) const;  // makes its folders
     stdfs::path mkdir(const stdfs::path& rel) const;
 
 private:
@@ -37,14 +34,10 @@ std::string ReadFile(const stdfs::path& p);
 std::vector<std::string> ListTree(const stdfs::path& folder);
 // `n` bytes of a repeatable pattern that depends on `seed`.
 std::string Bytes(std::size_t n, unsigned seed = 1);
-// Sets or clears FS_IMMUTABLE_FL (root only); false with errno when refused.
-bool SetImmutable(const stdfs::path& p, bool on);
-// True when /dev/shm is a different file system from the system's temp folder.
-bool HaveSecondFileSystem();
+bool HaveSecondFileSystem();  // /dev/shm apart from the temp folder's
 
-// What a tree holds, by full path: a regular file's bytes, "-> target" for a symbolic link,
-// "<fifo>", "<socket>" or "<device>" for the rest. Read through open folder handles and never
-// through a link, so trees deeper than PATH_MAX are read whole; folders themselves are left out.
+// What a tree holds, by full path: a file's bytes, "-> target" for a link, "<fifo>", "<socket>" or
+// "<device>"; folders left out. Read through open folder handles, so trees deeper than PATH_MAX too.
 using Contents = std::map<std::string, std::string>;
 Contents ReadContents(const std::vector<stdfs::path>& roots);
 // The paths of `before` whose content is held nowhere in `after`: what a run lost. Give every

@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QByteArray>
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,6 @@
 
 int main(int argc, char* argv[])
 {
-    // CI has no display; ctest sets this too, but a hand-run binary should not need it.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     std::setlocale(LC_ALL, "");
     QApplication app(argc, argv);
