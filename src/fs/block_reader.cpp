@@ -81,7 +81,7 @@ std::span<const unsigned char> BlockReader::next()
     if (mapped_ != Mapped::No) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kMapped, length_ - position_));
         mapping_.reset();
-        if (want > 0) mapping_ = reader_->map(position_, want);
+        if (auto next = want > 0 ? reader_->map(position_, want) : std::nullopt) mapping_.emplace(std::move(*next));
         if (mapping_) {
             mapped_ = Mapped::Yes;
             position_ += mapping_->bytes().size();

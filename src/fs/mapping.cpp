@@ -53,14 +53,6 @@ Mapping::Mapping(Mapping&& other) noexcept : data_(other.data_), size_(other.siz
     other.data_ = nullptr;
 }
 
-Mapping& Mapping::operator=(Mapping&& other) noexcept
-{
-    std::swap(data_, other.data_);
-    std::swap(size_, other.size_);
-    std::swap(path_, other.path_);
-    return *this;
-}
-
 Mapping::~Mapping()
 {
     if (data_ != nullptr) ::munmap(const_cast<unsigned char*>(data_), size_);

@@ -22,7 +22,7 @@ public:
     Mapping(Mapping&& other) noexcept;
     Mapping(const Mapping&) = delete;
     Mapping& operator=(const Mapping&) = delete;
-    Mapping& operator=(Mapping&& other) noexcept;
+    Mapping& operator=(Mapping&&) = delete;
 
     std::span<const unsigned char> bytes() const { return {data_, size_}; }
 
