@@ -36,6 +36,7 @@ TEST_F(GatherTest, MovesNameCollisionsAndDuplicates)
     EXPECT_EQ(logLines(), (Lines {in("a.txt") + "…Move-T", in("b_000.txt") + "…Rename後Move-T", in("x/b_001.txt") + "…Rename後Move-T",
                                   in("y/a.txt") + "…Delete-T", in("c_000.txt") + "…Rename後Move-T"}));
     EXPECT_EQ(ListTree(tree / "in"), (Lines {"x/", "y/"}));
+    EXPECT_EQ(window.started, (Lines {"a.txt", "b.txt", "b.txt", "a.txt", "c.txt"}));
 
     // A new count meets b_000 and b_001 before b_002; with every name checked, walks start at 000.
     run.NameTable.reset();

@@ -76,6 +76,18 @@ TEST_F(RunTest, WithoutADestinationADropIsRefusedAPreparedRunWaitsForExecuteAndA
     EXPECT_EQ(drop({in("gone")}), DropOutcome::Stopped);
     EXPECT_EQ(window.messageTexts().back(), "No such file or directory");
     expectIdle();
+
+    // The stop button in the middle of a copy ends the run there, its line left open.
+    fs.clearFaults();
+    tree.write("in/p.txt", "p");
+    tree.write("in/big.bin", Bytes(20 << 20));
+    window.yields = 0;
+    stopAtYield(6);  // p.txt's three yields, big.bin's own, its copy's start, its first chunk
+    window.gatherMode = GatherMode::Copy;
+    EXPECT_EQ(drop({in("p.txt"), in("big.bin"), in("c.txt")}), DropOutcome::Stopped);
+    EXPECT_EQ(pane(), (Lines {"処理開始...T", in("p.txt") + "…Copy-T", in("big.bin") + "…処理中止"}));
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"a.txt", "p.txt"}));
+    expectIdle();
 }
 
 }  // namespace

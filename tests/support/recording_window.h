@@ -53,6 +53,9 @@ public:
     void setMenuEnabled(bool enabled) override { menuEnabled = enabled; }
     void message(const std::string& text, MessageTitle title, MessageIcon) override { messages.push_back({text, title}); }
     void yield() override { if (onYield) onYield(++yields); }
+    void fileStarted(const fs::Entry& file) override { started.emplace_back(file.name); }
+
+    std::vector<std::string> started;  // the names of the files the engine began, in order
 };
 
 }  // namespace sorvin::test
