@@ -46,8 +46,9 @@ std::string ReadFile(const stdfs::path& p)
 std::vector<std::string> ListTree(const stdfs::path& folder)
 {
     std::vector<std::string> out;
+    // Never through a link: relative() and is_directory() would follow one, or fail on a loop.
     for (const auto& e : stdfs::recursive_directory_iterator(folder))
-        out.push_back(stdfs::relative(e.path(), folder).native() + (e.is_directory() && !e.is_symlink() ? "/" : ""));
+        out.push_back(e.path().lexically_relative(folder).native() + (stdfs::is_directory(e.symlink_status()) ? "/" : ""));
     std::sort(out.begin(), out.end());
     return out;
 }
