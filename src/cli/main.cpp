@@ -10,6 +10,7 @@
 
 #include "cli/terminal_window.h"
 #include "fs/posix_fs.h"
+#include "fs/preview_fs.h"
 #include "run/driver.h"
 #include "shared/run.h"
 
@@ -31,11 +32,16 @@ constexpr const char* kUsage =
     "                            serial 000 on\n"
     "  --serial-after-extension  put the serial after the extension (a.txt_000)\n"
     "  --ignore-errors           pass over failures other than write errors silently\n"
+    "  --dry-run                 print the log the run would write and exit as it would,\n"
+    "                            changing nothing\n"
     "  --help                    show this help and exit\n"
     "  --version                 show the version and exit\n"
     "\n"
     "The log is printed on stdout, messages on stderr. Ctrl-C stops the run cleanly: a copy in\n"
     "progress is abandoned and nothing half-written is left.\n"
+    "A dry run reads the sources and DESTINATION as the run would but writes nothing, so it\n"
+    "cannot know of writes that will fail (a full disk, a name the file system refuses) nor of\n"
+    "changes other programs make before the run.\n"
     "Exit status: 0 when the run finished, 1 when it was stopped, 2 for a usage error or a\n"
     "DESTINATION that is not an existing folder.\n";
 
@@ -49,9 +55,9 @@ int main(int argc, char** argv)
     std::setlocale(LC_ALL, "");
     using sorvin::MenuOption;
     std::map<MenuOption, bool> options;
-    bool copy = false, keep = false;
+    bool copy = false, keep = false, dryRun = false;
 
-    enum { kCopy = 1, kKeep, kCrc, kAll, kAfter, kIgnore, kHelp, kVersion };
+    enum { kCopy = 1, kKeep, kCrc, kAll, kAfter, kIgnore, kDryRun, kHelp, kVersion };
     static const option longOptions[] = {
         {"copy", no_argument, nullptr, kCopy},
         {"keep-structure", no_argument, nullptr, kKeep},
@@ -59,6 +65,7 @@ int main(int argc, char** argv)
         {"check-all", no_argument, nullptr, kAll},
         {"serial-after-extension", no_argument, nullptr, kAfter},
         {"ignore-errors", no_argument, nullptr, kIgnore},
+        {"dry-run", no_argument, nullptr, kDryRun},
         {"help", no_argument, nullptr, kHelp},
         {"version", no_argument, nullptr, kVersion},
         {nullptr, 0, nullptr, 0},
@@ -71,6 +78,7 @@ int main(int argc, char** argv)
         case kAll: options[MenuOption::Genmitsu] = true; break;
         case kAfter: options[MenuOption::NumPosition] = true; break;
         case kIgnore: options[MenuOption::ErrMushi] = true; break;
+        case kDryRun: dryRun = true; break;
         case kHelp: std::fputs(kUsage, stdout); return 0;
         case kVersion: std::printf("sorvin-cli %s\n", SORVIN_VERSION); return 0;
         default: std::fputs("Try 'sorvin-cli --help' for more information.\n", stderr); return 2;
@@ -89,7 +97,9 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &stop, nullptr);
     sigaction(SIGTERM, &stop, nullptr);
 
-    sorvin::fs::PosixFs fs;
+    sorvin::fs::PosixFs disk;
+    sorvin::fs::PreviewFs preview(disk);
+    sorvin::fs::FileSystem& fs = dryRun ? static_cast<sorvin::fs::FileSystem&>(preview) : disk;
     sorvin::Run run;
     sorvin::cli::TerminalWindow window(fs, options, keep, copy ? sorvin::GatherMode::Copy : sorvin::GatherMode::Move);
     // A destination that is no folder leaves the box empty: the source drop then refuses the run.
