@@ -9,6 +9,7 @@
 #include "engine/engine.h"
 #include "engine/naming.h"
 #include "fs/names.h"
+#include "run/preview.h"
 #include "shared/text.h"
 
 namespace sorvin::run {
@@ -147,9 +148,22 @@ DropOutcome SourceDrop(Run& run, Window& window, fs::FileSystem& fs, const std::
     run.DropList = dropped;
     window.setProgressMax(static_cast<int>(run.DropList.size()));
 
-    if (window.checked(MenuOption::ExecButton)) {
+    const bool preview = window.checked(MenuOption::Preview);
+    if (window.checked(MenuOption::ExecButton) || preview) {
+        std::string shown = "実行準備完了\n実行ボタンを押してください";
+        if (preview) {
+            const Preview seen = PreviewRun(run, window, fs);
+            if (seen.stopPressed) {
+                // The stop button pressed while the preview was made drops the run.
+                window.setCancelEnabled(false);
+                window.setPaneText(seen.pane);
+                BackToIdle(window);
+                return DropOutcome::Stopped;
+            }
+            shown += "\n" + seen.pane;
+        }
         window.setExecEnabled(true);
-        window.setPaneText("実行準備完了\n実行ボタンを押してください");
+        window.setPaneText(shown);
         return DropOutcome::Prepared;
     }
     const RunEnd end = RunGather(run, window, fs);

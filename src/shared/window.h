@@ -17,6 +17,7 @@ enum class MenuOption {
     Crc32,           // "CRC32を使用する(遅い)": equal size is confirmed by CRC-32
     Genmitsu,        // "全ての同名ファイルをチェックする（遅い）": every walk starts at serial 000
     ErrMushi,        // "書き込みエラー以外を無視する": failures other than write errors pass silently
+    Preview,         // "実行前に結果を確認する": a source drop prepares the run and shows its log beforehand
 };
 
 enum class MessageTitle { Pelkor, Application };

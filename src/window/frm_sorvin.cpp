@@ -89,6 +89,7 @@ FrmSorvin::FrmSorvin(fs::FileSystem& fs, QWidget* parent) : QWidget(parent), fs_
     cmbMorC->setCurrentIndex(0);
     mnuEB->setChecked(true);
     mnuErrMushi->setChecked(false);
+    mnuPreview->setChecked(false);
     captionText_ = kWindowCaption;
     setWindowTitle(Qs(kWindowCaption));
     if (auto settings = LoadSettings(kSettingsFileName)) applySettings(*settings);
@@ -202,7 +203,8 @@ void FrmSorvin::buildMenu()
     mnuCRC32 = item("mnuCRC32", QStringLiteral("CRC32を使用する(遅い)"));
     mnuGenmitsu = item("mnuGenmitsu", QStringLiteral("全ての同名ファイルをチェックする（遅い）"));
     mnuErrMushi = item("mnuErrMushi", QStringLiteral("書き込みエラー以外を無視する"));
-    connect(mnuEB, &QAction::toggled, cmdEXEC, &QWidget::setVisible);
+    mnuPreview = item("mnuPreview", QStringLiteral("実行前に結果を確認する"));
+    for (QAction* holds : {mnuEB, mnuPreview}) connect(holds, &QAction::toggled, this, [this] { showExecButton(); });
 }
 
 void FrmSorvin::layOut()
@@ -231,9 +233,10 @@ void FrmSorvin::applySettings(const Settings& s)
     chkFolderKeep->setChecked(s.folderKeep);
     cmbMorC->setCurrentIndex(s.copy ? 1 : 0);
     mnuEB->setChecked(s.execButton);
-    cmdEXEC->setVisible(s.execButton);
-    if (s.execButton) cmdEXEC->setEnabled(false);
     mnuErrMushi->setChecked(s.errMushi);
+    mnuPreview->setChecked(s.preview);
+    showExecButton();
+    cmdEXEC->setEnabled(false);
 }
 
 Settings FrmSorvin::currentSettings() const
@@ -246,6 +249,7 @@ Settings FrmSorvin::currentSettings() const
     s.copy = mode() == GatherMode::Copy;
     s.execButton = mnuEB->isChecked();
     s.errMushi = mnuErrMushi->isChecked();
+    s.preview = mnuPreview->isChecked();
     return s;
 }
 
@@ -275,7 +279,11 @@ void FrmSorvin::sourcesDropped(const std::vector<std::filesystem::path>& paths)
     sourceDropQueued_ = true;
     QTimer::singleShot(0, this, [this, paths] {
         sourceDropQueued_ = false;
-        if (!closed_) duringRun([&] { run::SourceDrop(run_, *this, fs_, paths); });
+        if (!closed_)
+            duringRun([&] {
+                if (run::SourceDrop(run_, *this, fs_, paths) == run::DropOutcome::Prepared && mnuPreview->isChecked())
+                    lockForPreview(true);
+            });
         afterRun();
     });
 }
@@ -283,12 +291,24 @@ void FrmSorvin::sourcesDropped(const std::vector<std::filesystem::path>& paths)
 void FrmSorvin::execClicked()
 {
     duringRun([this] { run::ExecuteClick(run_, *this, fs_); });
+    lockForPreview(false);
     afterRun();
 }
 
 void FrmSorvin::cancelClicked()
 {
+    const bool prepared = cmdEXEC->isEnabled();
     run::CancelClick(run_, *this, fs_);
+    if (prepared) lockForPreview(false);
+}
+
+void FrmSorvin::showExecButton() { cmdEXEC->setVisible(mnuEB->isChecked() || mnuPreview->isChecked()); }
+
+void FrmSorvin::lockForPreview(bool locked)
+{
+    cmbMorC->setEnabled(!locked);
+    chkFolderKeep->setEnabled(!locked);
+    txtPath->setReadOnly(locked);
 }
 
 void FrmSorvin::duringRun(const std::function<void()>& run)
@@ -317,6 +337,7 @@ bool FrmSorvin::checked(MenuOption option) const
     case MenuOption::Crc32: return mnuCRC32->isChecked();
     case MenuOption::Genmitsu: return mnuGenmitsu->isChecked();
     case MenuOption::ErrMushi: return mnuErrMushi->isChecked();
+    case MenuOption::Preview: return mnuPreview->isChecked();
     }
     return false;
 }

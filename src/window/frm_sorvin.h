@@ -85,6 +85,10 @@ private:
     void duringRun(const std::function<void()>& run);
     void afterRun();
     void showPending(bool now);
+    // The execute button is there for either option that holds a run until it is pressed.
+    void showExecButton();
+    // While a preview is shown, what would change the run it shows is locked.
+    void lockForPreview(bool locked);
 
     fs::FileSystem& fs_;
     Run run_;
@@ -106,6 +110,7 @@ private:
     QAction* mnuCRC32 = nullptr;
     QAction* mnuGenmitsu = nullptr;
     QAction* mnuErrMushi = nullptr;
+    QAction* mnuPreview = nullptr;
 
     // txtPath shows native bytes as text; these are the bytes behind what it shows, so a name that
     // is not UTF-8 reaches the run unchanged.

@@ -76,6 +76,8 @@ constexpr FileLine kFileLines[] = {
     {&Settings::execButton, "実行ボタン=", "使う", "使わない"},
     {&Settings::errMushi, "書き込みエラー以外無視=", "ON", "OFF"},
 };
+// Written only while on, so that with it off the file is the seven lines alone.
+constexpr FileLine kPreviewLine {&Settings::preview, "実行前確認=", "ON", "OFF"};
 
 bool WriteAll(int fd, std::string_view bytes)
 {
@@ -96,6 +98,7 @@ std::string EncodeSettings(const Settings& s)
 {
     std::string text;
     for (const FileLine& line : kFileLines) text.append(line.key).append(s.*line.option ? line.on : line.off).append("\r\n");
+    if (s.preview) text.append(kPreviewLine.key).append(kPreviewLine.on).append("\r\n");
     return Converter(kFileCharset, "UTF-8")(text, "?");
 }
 
@@ -105,18 +108,21 @@ Settings DecodeSettings(std::string_view bytes)
     const bool utf8 = DisplayText(bytes) == bytes;
     Converter fromFile("UTF-8", kFileCharset);
 
+    auto nextLine = [&] {
+        const std::size_t lf = bytes.find('\n');
+        std::string_view raw = bytes.substr(0, lf);
+        bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
+        if (raw.ends_with('\r')) raw.remove_suffix(1);
+        return utf8 ? std::string(raw) : fromFile(raw, "\xEF\xBF\xBD");
+    };
+
     Settings s;
     std::string line;  // a line the file runs out before repeats the last one read
     for (const FileLine& fileLine : kFileLines) {
-        if (!bytes.empty()) {
-            const std::size_t lf = bytes.find('\n');
-            std::string_view raw = bytes.substr(0, lf);
-            bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
-            if (raw.ends_with('\r')) raw.remove_suffix(1);
-            line = utf8 ? std::string(raw) : fromFile(raw, "\xEF\xBF\xBD");
-        }
+        if (!bytes.empty()) line = nextLine();
         s.*fileLine.option = line.ends_with(fileLine.on);
     }
+    s.preview = !bytes.empty() && nextLine().ends_with(kPreviewLine.on);
     return s;
 }
 

@@ -1,6 +1,6 @@
-// sorvin.ini: the seven options kept between program runs, as seven lines of Shift_JIS text with
-// CR LF ends in the current working directory. The bytes are fixed: a file written by any version
-// of sorvin reads back the same in every other.
+// sorvin.ini: the options kept between program runs, as seven lines of Shift_JIS text with CR LF
+// ends in the current working directory, and an eighth only while the preview option is on. The
+// bytes are fixed: a file written by any version of sorvin reads back the same in every other.
 #pragma once
 
 #include <filesystem>
@@ -13,7 +13,7 @@ namespace sorvin::window {
 inline constexpr const char* kSettingsFileName = "sorvin.ini";
 inline constexpr const char* kSettingsWriteFailed = "設定ファイルの書き込みに失敗";
 
-// The seven lines in file order.
+// The lines in file order.
 struct Settings {
     bool numPositionBottom = false;  // mnuNumPosition
     bool crc32 = false;              // mnuCRC32
@@ -22,6 +22,7 @@ struct Settings {
     bool copy = false;               // cmbMorC has "コピー" chosen
     bool execButton = true;          // mnuEB
     bool errMushi = false;           // mnuErrMushi
+    bool preview = false;            // mnuPreview: "実行前確認=ON", written only when on
     bool operator==(const Settings&) const = default;
 };
 
@@ -31,8 +32,9 @@ inline constexpr Settings kDefaultFileSettings{false, true, true, false, false, 
 
 std::string EncodeSettings(const Settings& settings);
 
-// Each line sets its option by how it ends; its key is never read. A line that is not there
-// repeats the test on the last line that was, so an empty file turns every option off.
+// Each line sets its option by how it ends; its key is never read. A line of the seven that is not
+// there repeats the test on the last line that was, so an empty file turns every option off; the
+// eighth, when not there, is off.
 Settings DecodeSettings(std::string_view fileBytes);
 
 // Nothing when there was no file: the default file is then created (if the folder allows it) and

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "fs/posix_fs.h"
+#include "support/gather_fixture.h"
 #include "support/temp_tree.h"
 #include "window/frm_sorvin.h"
 #include "window/settings.h"
@@ -94,6 +95,11 @@ TEST(SettingsBytes, TheFileIsCodePage932WithCrLfBothWays)
     EXPECT_EQ(EncodeSettings(window::kDefaultFileSettings), kDefaultFile);
     EXPECT_EQ(DecodeSettings(kDefaultFile), window::kDefaultFileSettings);
     EXPECT_NE(EncodeSettings(kAllOn).find("\x8e\xc0\x8d\x73\x83\x7b\x83\x5e\x83\x93=\x8e\x67\x82\xa4\r\n"), std::string::npos);  // 実行ボタン=使う
+    // The eighth line only while the preview is on: off, the file is the seven lines alone.
+    Settings preview = window::kDefaultFileSettings;
+    preview.preview = true;
+    EXPECT_EQ(EncodeSettings(preview), kDefaultFile + "\x8e\xc0\x8d\x73\x91\x4f\x8a\x6d\x94\x46=ON\r\n");  // 実行前確認=ON
+    EXPECT_EQ(DecodeSettings(EncodeSettings(preview)), preview);
 }
 
 TEST(SettingsLines, EachLineIsJudgedByItsEndingAndAMissingOneByTheLastLineRead)
@@ -112,7 +118,8 @@ TEST_F(WindowTest, AStartShowsTheFileAnExitWritesWhatIsShownAndAFailedSaveKeepsT
     const auto shown = [&] {
         return Settings {child<QAction>("mnuNumPosition")->isChecked(), child<QAction>("mnuCRC32")->isChecked(), child<QAction>("mnuGenmitsu")->isChecked(),
                          child<QCheckBox>("chkFolderKeep")->isChecked(), child<QComboBox>("cmbMorC")->currentIndex() == 1,
-                         child<QAction>("mnuEB")->isChecked(), child<QAction>("mnuErrMushi")->isChecked()};
+                         child<QAction>("mnuEB")->isChecked(), child<QAction>("mnuErrMushi")->isChecked(),
+                         child<QAction>("mnuPreview")->isChecked()};
     };
     open();  // without a file: the window's defaults, written on the spot
     EXPECT_EQ(shown(), Settings {});
@@ -124,6 +131,14 @@ TEST_F(WindowTest, AStartShowsTheFileAnExitWritesWhatIsShownAndAFailedSaveKeepsT
     child<QAction>("mnuCRC32")->setChecked(false);
     window->close();
     EXPECT_EQ(DecodeSettings(ReadFile("sorvin.ini")), (Settings{true, false, true, true, true, true, true}));
+    // The preview option alone shows the execute button, and is saved as the eighth line.
+    const Settings previewAlone {false, false, false, false, false, false, false, true};
+    tree.write("sorvin.ini", EncodeSettings(previewAlone));
+    open();
+    EXPECT_EQ(shown(), previewAlone);
+    EXPECT_TRUE(child("cmdEXEC")->isVisible());
+    window->close();
+    EXPECT_EQ(ReadFile("sorvin.ini"), EncodeSettings(previewAlone));
 
     const std::string old = ReadFile("sorvin.ini");
     ::chmod((tree / "sorvin.ini").c_str(), 0444);
@@ -177,6 +192,51 @@ TEST_F(WindowTest, APreparedRunIsExecutedAndALongCopyIsStoppedLeavingNoPartOfIt)
     EXPECT_EQ(ListTree(out), (std::vector<std::string> {"a.txt", "a_000.txt", "c.txt"}));
     EXPECT_TRUE(text("rtfSorvinfile").endsWith(QStringLiteral("big.bin…処理中止")));
     EXPECT_TRUE(window->messages.empty());
+}
+
+TEST_F(WindowTest, APreviewShowsTheRunsLinesLocksWhatWouldChangeThemAndTouchesNothing)
+{
+    open();
+    child<QAction>("mnuEB")->trigger();  // the preview holds the run all the same
+    child<QAction>("mnuPreview")->trigger();
+    auto out = tree.mkdir("out");
+    tree.write("out/a.txt", "same");
+    auto a = tree.write("in/a.txt", "same");
+    auto b = tree.write("in/b.txt", "b");
+    drop("txtPath", {out});
+    // The mode box, the keep-structure box and the destination box: whether each is locked.
+    const auto locks = [&] {
+        return std::tuple(!child("cmbMorC")->isEnabled(), !child("chkFolderKeep")->isEnabled(),
+                          child<QPlainTextEdit>("txtPath")->isReadOnly());
+    };
+    const auto kLocked = std::tuple(true, true, true), kFree = std::tuple(false, false, false);
+    const auto masked = [&] { return QString::fromStdString(MaskTimes(text("rtfSorvinfile").toStdString())).split('\n'); };
+
+    // The stop button drops a previewed run, shown or still being made.
+    drop("rtfSorvinfile", {a});
+    EXPECT_TRUE(child("cmdEXEC")->isEnabled());
+    EXPECT_EQ(locks(), kLocked);
+    QTest::mouseClick(child("cmdCancel"), Qt::LeftButton);
+    EXPECT_FALSE(child("cmdEXEC")->isEnabled());
+    EXPECT_EQ(locks(), kFree);
+    window->onYield = [&] { QMetaObject::invokeMethod(child("cmdCancel"), "click", Qt::QueuedConnection); };
+    drop("rtfSorvinfile", {a});
+    window->onYield = nullptr;
+    EXPECT_TRUE(text("rtfSorvinfile").endsWith(QStringLiteral("…処理中止")));
+    EXPECT_FALSE(child("cmdEXEC")->isEnabled());
+    EXPECT_EQ(locks(), kFree);
+
+    drop("rtfSorvinfile", {a, b});
+    const QStringList preview = masked();
+    const QString in = QString::fromStdString((tree / "in").native());
+    EXPECT_EQ(preview, (QStringList {"実行準備完了", "実行ボタンを押してください", "処理開始...T", in + "/a.txt…Delete-T",
+                                     in + "/b.txt…Move-T", "処理終了...T"}));
+    EXPECT_EQ(ListTree(tree / "in"), (std::vector<std::string> {"a.txt", "b.txt"}));
+    EXPECT_EQ(locks(), kLocked);
+    QTest::mouseClick(child("cmdEXEC"), Qt::LeftButton);
+    EXPECT_EQ(masked(), preview.mid(2));
+    EXPECT_EQ(ListTree(out), (std::vector<std::string> {"a.txt", "b.txt"}));
+    EXPECT_EQ(locks(), kFree);
 }
 
 }  // namespace
