@@ -207,27 +207,29 @@ void PreviewFs::renameNoReplace(const Entry& from, const Entry& to)
     Placed file = placed(from, "rename");
     if (entryType(to) != EntryType::None) Fail("rename", EEXIST, to.path());
     if (identity(from.folder).dev != identity(to.folder).dev) Fail("rename", EXDEV, from.path());
+    ++changes(file.identity);
     changes_[keyOf(to)] = std::move(file);
     changes_[keyOf(from)] = Gone {};
 }
 
 void PreviewFs::deleteFile(const Entry& e)
 {
-    placed(e, "unlink");
+    ++changes(placed(e, "unlink").identity);
     changes_[keyOf(e)] = Gone {};
 }
 
 bool PreviewFs::unchangedSince(const Entry& e, const FileState& seen)
 {
     const Placed file = placed(e, "lstat");
-    return file.identity == seen.identity && file.size == seen.size;
+    return file.identity == seen.identity && file.size == seen.size && changes(file.identity) == seen.ctime.tv_nsec;
 }
 
 bool PreviewFs::deleteDuplicate(const Entry& file, const Entry& keep)
 {
-    placed(file, "lstat");
+    const Identity gone = placed(file, "lstat").identity;
     placed(keep, "lstat");
     if (keyOf(file) == keyOf(keep)) return false;
+    ++changes(gone);
     changes_[keyOf(file)] = Gone {};
     return true;
 }
@@ -249,7 +251,8 @@ FileState PreviewFs::copyFile(const Entry& from, const Entry& to, const CopyProg
         if (cancel && *cancel != 0) Fail("copy", ECANCELED, from.path());
     }
     if (entryType(to) != EntryType::None) Fail("rename", EEXIST, to.path());
-    const FileState seen {file.identity, file.size};
+    FileState seen {file.identity, file.size};
+    seen.ctime.tv_nsec = changes(file.identity);
     file.identity = newIdentity(to.folder);
     changes_[keyOf(to)] = std::move(file);
     return seen;

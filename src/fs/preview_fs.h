@@ -66,11 +66,15 @@ private:
     Entry diskEntry(const Entry& e) const;            // `e` with the disk's folder
     Identity followPlacedLink(const Entry& e, const Placed& link);
     Identity newIdentity(const Folder& in);
+    // A file's change time, as a count of the recorded steps that changed it: removing or
+    // renaming any of its names changes it for all of them, as the kernel's ctime does.
+    long& changes(const Identity& file) { return changeCounts_[{file.dev, file.ino}]; }
 
     FileSystem& disk_;
     std::map<Key, Change> changes_;
     std::map<std::string, FolderPtr> madeByPath_;  // folders the run made, by their full paths
     std::set<std::string> removed_;                // keys of the disk's folders the run removed
+    std::map<std::pair<dev_t, ino_t>, long> changeCounts_;
     ino_t nextIno_ = static_cast<ino_t>(-1);       // counts down, far from the disk's numbers
     int linkDepth_ = 0;
 };

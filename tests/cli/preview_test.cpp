@@ -1,7 +1,7 @@
 // `--dry-run` agrees with the run: over generated trees (taken names, identical files, contents
-// that differ at equal sizes, kept structure, folders the run empties, links, a second file
-// system), the preview prints the lines the run then prints, times aside, exits as it does, and
-// leaves every tree as it found it.
+// that differ at equal sizes, kept structure, folders the run empties, links and hard links,
+// FIFOs, a second file system), the preview prints the lines the run then prints, times aside,
+// exits as it does, and leaves every tree as it found it. PREVIEW_SEEDS=n tries more trees.
 #include <sys/stat.h>
 
 #include <fstream>
@@ -33,14 +33,19 @@ public:
             if (stdfs::exists(stdfs::symlink_status(file))) continue;
             if (chance(3))
                 ::mkfifo(file.c_str(), 0600);  // copied by no one: its folder stays
+            else if (chance(10) && !files.empty())
+                stdfs::create_hard_link(files[pick(files.size())], file);
             else if (chance(12))
                 stdfs::create_symlink(chance(50) ? stdfs::path(kNames[pick(std::size(kNames))]) : folder / "a.txt", file);
             else
                 std::ofstream(file) << kBytes[pick(std::size(kBytes))];
+            if (stdfs::is_regular_file(stdfs::symlink_status(file))) files.push_back(file);
         }
         if (depth < 3)
             for (int i = pick(3); i > 0; --i) fill(folder / (chance(70) ? "f" : "a"), depth + 1);
     }
+
+    std::vector<stdfs::path> files;  // made so far, for hard links
 
 private:
     std::mt19937 rng_;
@@ -53,7 +58,8 @@ TEST(PreviewTest, DryRunPrintsTheRunsLinesAndChangesNothing)
                                                "…フォルダ削除", "…削除しない", "sorvin:"};
     std::map<std::string, int> seen;
     const bool shm = HaveSecondFileSystem();
-    for (unsigned seed = 1; seed <= 160; ++seed) {
+    const unsigned seeds = std::getenv("PREVIEW_SEEDS") ? std::stoul(std::getenv("PREVIEW_SEEDS")) : 160;
+    for (unsigned seed = 1; seed <= seeds; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         TempTree tree;
         TempTree other(shm ? "/dev/shm" : stdfs::temp_directory_path());
@@ -61,6 +67,7 @@ TEST(PreviewTest, DryRunPrintsTheRunsLinesAndChangesNothing)
         gen.fill(tree / "in", 0);
         // On another file system now and then, and now and then inside a source folder.
         const stdfs::path dst = seed % 4 == 0 ? other / "out" : tree / (seed % 5 == 0 ? "in/f/out" : "out");
+        if (seed % 4 == 0) gen.files.clear();  // no hard link across file systems
         gen.fill(dst, 2);
 
         std::vector<std::string> args;
@@ -78,7 +85,7 @@ TEST(PreviewTest, DryRunPrintsTheRunsLinesAndChangesNothing)
         const CliOutcome preview = RunCli(dryArgs, tree.root());
         ASSERT_TRUE(look() == before);
         const CliOutcome run = RunCli(args, tree.root());
-        ASSERT_EQ(MaskTimes(preview.out), MaskTimes(run.out));
+        ASSERT_EQ(MaskTimes(preview.out), MaskTimes(run.out)) << preview.err << run.err;
         ASSERT_EQ(preview.err, run.err);
         ASSERT_EQ(preview.status, run.status);
         for (const char* marker : kMarkers)
