@@ -1,6 +1,7 @@
 #include "fs/preview_fs.h"
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <optional>
 
@@ -32,6 +33,10 @@ std::string KeyOf(const Identity& id) { return std::to_string(id.dev) + ":" + st
 [[noreturn]] void Fail(const char* call, int err, const std::string& path) { throw FsError(call, err, path); }
 
 constexpr int kMostLinks = 40;  // as the kernel follows, before ELOOP
+
+// Why a name in a folder the run made, where nothing else is, cannot be looked up: a name no file
+// system takes is refused as the disk would refuse it.
+int NotThere(const Entry& e) { return e.name.size() > NAME_MAX ? ENAMETOOLONG : ENOENT; }
 
 }  // namespace
 
@@ -89,7 +94,7 @@ FolderPtr PreviewFs::openFolder(const Entry& e)
         if (const auto* made = std::get_if<FolderPtr>(change)) return *made;
         Fail("opendir", std::holds_alternative<Gone>(*change) ? ENOENT : ENOTDIR, e.path());
     }
-    if (!folder.disk) Fail("opendir", ENOENT, e.path());
+    if (!folder.disk) Fail("opendir", NotThere(e), e.path());
     return onDisk(disk_.openFolder(diskEntry(e)));
 }
 
@@ -104,7 +109,9 @@ EntryType PreviewFs::entryType(const Entry& e)
         if (std::holds_alternative<Gone>(*change)) return EntryType::None;
         return std::holds_alternative<Placed>(*change) ? EntryType::File : EntryType::Folder;
     }
-    return Own(e.folder).disk ? disk_.entryType(diskEntry(e)) : EntryType::None;
+    if (Own(e.folder).disk) return disk_.entryType(diskEntry(e));
+    if (NotThere(e) != ENOENT) Fail("lstat", NotThere(e), e.path());
+    return EntryType::None;
 }
 
 std::uint64_t PreviewFs::fileSize(const Entry& e)
@@ -122,7 +129,7 @@ Identity PreviewFs::identity(const Entry& e, bool followLinks)
         if (const auto* made = std::get_if<FolderPtr>(change)) return identity(**made);
         Fail(call, ENOENT, e.path());
     }
-    if (!Own(e.folder).disk) Fail(call, ENOENT, e.path());
+    if (!Own(e.folder).disk) Fail(call, NotThere(e), e.path());
     return disk_.identity(diskEntry(e), followLinks);
 }
 
