@@ -1,8 +1,8 @@
 #include "fs/preview_fs.h"
 
 #include <algorithm>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <optional>
 
 #include "fs/names.h"
