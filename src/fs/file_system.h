@@ -127,6 +127,7 @@ struct FileState {
     Identity identity;
     std::uint64_t size = 0;
     timespec mtime{}, ctime{};
+    std::uint32_t mode = 0;  // st_mode: the type and permission bits
 };
 
 class FileSystem {
@@ -160,6 +161,11 @@ public:
     virtual void deleteFile(const Entry& e) = 0;
     // lstat: whether `e` is still the entry a copy saw, unchanged in size, times and inode.
     virtual bool unchangedSince(const Entry& e, const FileState& seen) = 0;
+    virtual FileState state(const Entry& e) = 0;  // lstat
+    // Gives back what a file or folder had before a run: its permission bits (not a link's) and,
+    // when `mtime` is given, its modification time. Where the file system cannot store them (FAT)
+    // they are passed over, as a copy does.
+    virtual void restoreAttributes(const Entry& e, std::uint32_t mode, const timespec* mtime) = 0;
     // Deletes `file`, whose bytes `keep` was found to hold. False, with nothing deleted, when the
     // two names turn out to be one entry: a second spelling of one name on a file system that
     // ignores letter case, where identities cannot always tell.

@@ -450,9 +450,11 @@ bool CopyData(int in, int out, std::uint64_t total, Reporter& report, const std:
 
 // A file system that cannot store modes or times (FAT; fusefat has no chmod at all) still gets
 // the data.
+bool AttributeRefused(int err) { return err == EPERM || err == EOPNOTSUPP || err == ENOSYS; }
+
 void KeepAttributes(int fd, const struct stat& st, const std::string& to)
 {
-    auto tolerated = [](int err) { return err == EPERM || err == EOPNOTSUPP || err == ENOSYS; };
+    auto tolerated = AttributeRefused;
     if (::fchmod(fd, st.st_mode & 07777) != 0 && !tolerated(errno)) Fail("chmod", to);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(fd, times) != 0 && !tolerated(errno)) Fail("utimens", to);
@@ -478,7 +480,7 @@ void RefuseIfOpenForWriting(int fd, const std::string& from, bool keepLease)
 
 FileState StateOf(const struct stat& st)
 {
-    return {{st.st_dev, st.st_ino}, static_cast<std::uint64_t>(st.st_size), st.st_mtim, st.st_ctim};
+    return {{st.st_dev, st.st_ino}, static_cast<std::uint64_t>(st.st_size), st.st_mtim, st.st_ctim, st.st_mode};
 }
 
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
@@ -712,6 +714,25 @@ bool PosixFs::unchangedSince(const Entry& e, const FileState& seen)
     Lstat(e, st);
     return StateOf(st).identity == seen.identity && static_cast<std::uint64_t>(st.st_size) == seen.size &&
            SameTime(st.st_mtim, seen.mtime) && SameTime(st.st_ctim, seen.ctime);
+}
+
+FileState PosixFs::state(const Entry& e)
+{
+    struct stat st;
+    Lstat(e, st);
+    return StateOf(st);
+}
+
+void PosixFs::restoreAttributes(const Entry& e, std::uint32_t mode, const timespec* mtime)
+{
+    struct stat st;
+    Lstat(e, st);
+    const std::string name = Name(e);
+    if (!S_ISLNK(st.st_mode) && ::fchmodat(At(e), name.c_str(), mode & 07777, 0) != 0 && !AttributeRefused(errno))
+        Fail("chmod", e);
+    if (!mtime) return;
+    const timespec times[2] = {{0, UTIME_OMIT}, *mtime};
+    if (::utimensat(At(e), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 && !AttributeRefused(errno)) Fail("utimens", e);
 }
 
 bool PosixFs::deleteDuplicate(const Entry& file, const Entry& keep)

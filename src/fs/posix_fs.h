@@ -35,6 +35,8 @@ public:
     void renameNoReplace(const Entry& from, const Entry& to) override;
     void deleteFile(const Entry& e) override;
     bool unchangedSince(const Entry& e, const FileState& seen) override;
+    FileState state(const Entry& e) override;
+    void restoreAttributes(const Entry& e, std::uint32_t mode, const timespec* mtime) override;
     bool deleteDuplicate(const Entry& file, const Entry& keep) override;
     std::unique_ptr<Reader> openRead(const Entry& e) override;
     FileState copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,

@@ -1,5 +1,7 @@
 #include "fs/preview_fs.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -230,6 +232,16 @@ bool PreviewFs::unchangedSince(const Entry& e, const FileState& seen)
     const Placed file = placed(e, "lstat");
     return file.identity == seen.identity && file.size == seen.size && changes(file.identity) == seen.ctime.tv_nsec;
 }
+
+FileState PreviewFs::state(const Entry& e)
+{
+    if (!changeOf(e) && Own(e.folder).disk) return disk_.state(diskEntry(e));
+    const Placed file = placed(e, "lstat");
+    return {file.identity, file.size, {}, {0, changes(file.identity)}, file.link ? S_IFLNK | 0777u : S_IFREG | 0644u};
+}
+
+// Only an undo gives attributes back, and an undo is never previewed through this layer.
+void PreviewFs::restoreAttributes(const Entry& e, std::uint32_t, const timespec*) { placed(e, "chmod"); }
 
 bool PreviewFs::deleteDuplicate(const Entry& file, const Entry& keep)
 {

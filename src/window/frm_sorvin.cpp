@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "run/driver.h"
+#include "run/undo.h"
 #include "shared/run.h"
 #include "shared/text.h"
 #include "window/drop_box.h"
@@ -68,7 +69,8 @@ QString Qs(std::string_view utf8) { return QString::fromUtf8(utf8.data(), qsizet
 
 }  // namespace
 
-FrmSorvin::FrmSorvin(fs::FileSystem& fs, QWidget* parent) : QWidget(parent), fs_(fs)
+FrmSorvin::FrmSorvin(fs::FileSystem& fs, QWidget* parent)
+    : QWidget(parent), disk_(fs), fs_(fs, [this](const std::string&) { journalFailed_ = true; })
 {
     setObjectName(QStringLiteral("frmSorvin"));
     // 11 pixels rather than the 12 of the log pane: the labels were measured for a font with
@@ -205,6 +207,10 @@ void FrmSorvin::buildMenu()
     mnuErrMushi = item("mnuErrMushi", QStringLiteral("書き込みエラー以外を無視する"));
     mnuPreview = item("mnuPreview", QStringLiteral("実行前に結果を確認する"));
     for (QAction* holds : {mnuEB, mnuPreview}) connect(holds, &QAction::toggled, this, [this] { showExecButton(); });
+    mnuPopup->addSeparator();
+    mnuUndo = mnuPopup->addAction(QStringLiteral("直前の処理を元に戻す"));
+    mnuUndo->setObjectName(QStringLiteral("mnuUndo"));
+    connect(mnuUndo, &QAction::triggered, this, &FrmSorvin::undoClicked);
 }
 
 void FrmSorvin::layOut()
@@ -311,10 +317,18 @@ void FrmSorvin::lockForPreview(bool locked)
     txtPath->setReadOnly(locked);
 }
 
+void FrmSorvin::undoClicked()
+{
+    if (!running_) duringRun([this] { run::RunUndo(*this, disk_, false); });
+    afterRun();
+}
+
 void FrmSorvin::duringRun(const std::function<void()>& run)
 {
     running_ = true;
+    journalFailed_ = false;
     run();
+    fs_.endRun();
     running_ = false;
     showPending(true);  // the run's last texts, held back while it ran
 }
@@ -454,8 +468,11 @@ void FrmSorvin::changeEvent(QEvent* event)
 void FrmSorvin::mousePressEvent(QMouseEvent* event)
 {
     // Only the window's own surface opens the menu; a press on a control that passed it on does not.
-    if (event->button() == Qt::RightButton && !childAt(event->position().toPoint()))
+    if (event->button() == Qt::RightButton && !childAt(event->position().toPoint())) {
+        // Idle, and the last run kept its journal: there is something to take back.
+        mnuUndo->setEnabled(mnuPopup->isEnabled() && !running_ && !journalFailed_ && run::RunToUndo());
         mnuPopup->popup(event->globalPosition().toPoint());
+    }
     QWidget::mousePressEvent(event);
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fs/file_system.h"
+#include "run/journal.h"
 #include "shared/run.h"
 #include "shared/window.h"
 
@@ -34,6 +35,7 @@ class FrmSorvin : public QWidget, public Window {
     Q_OBJECT
 
 public:
+    // Runs keep their journal through a layer over `fs`; the undo works on `fs` itself.
     explicit FrmSorvin(fs::FileSystem& fs, QWidget* parent = nullptr);
     ~FrmSorvin() override;
 
@@ -81,6 +83,7 @@ private:
     void sourcesDropped(const std::vector<std::filesystem::path>& paths);
     void execClicked();
     void cancelClicked();
+    void undoClicked();
     // Runs `run` as a run: texts drawn at most ten times a second meanwhile, the last ones at its end.
     void duringRun(const std::function<void()>& run);
     void afterRun();
@@ -90,7 +93,9 @@ private:
     // While a preview is shown, what would change the run it shows is locked.
     void lockForPreview(bool locked);
 
-    fs::FileSystem& fs_;
+    fs::FileSystem& disk_;
+    run::JournalingFs fs_;
+    bool journalFailed_ = false;  // the last run kept no journal: it cannot be taken back
     Run run_;
 
     QLabel* lblTo = nullptr;
@@ -111,6 +116,7 @@ private:
     QAction* mnuGenmitsu = nullptr;
     QAction* mnuErrMushi = nullptr;
     QAction* mnuPreview = nullptr;
+    QAction* mnuUndo = nullptr;
 
     // txtPath shows native bytes as text; these are the bytes behind what it shows, so a name that
     // is not UTF-8 reaches the run unchanged.

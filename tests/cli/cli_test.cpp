@@ -33,7 +33,8 @@ TEST(CliTest, OptionsExitStatusesTheLogOnStdoutAndMessagesOnStderr)
     EXPECT_TRUE(o.out.ends_with("/pipe…処理中止\n")) << o.out;
 
     EXPECT_EQ(run({"missing", "in/f/a.txt"}).err, "sorvin: 送り先フォルダが存在しません\n");
-    for (const Lines& args : {Lines {"missing", "in/f/a.txt"}, Lines {"", "in/f/a.txt"}, Lines {"in"}, Lines {"--bogus", "in", "in"}})
+    for (const Lines& args : {Lines {"missing", "in/f/a.txt"}, Lines {"", "in/f/a.txt"}, Lines {"in"}, Lines {"--bogus", "in", "in"},
+                              Lines {"--undo", "in"}, Lines {"--undo", "--copy"}})
         EXPECT_EQ(run(args).status, 2);
     EXPECT_EQ(run({"--version"}).out, "sorvin-cli 0.4.2\n");
     EXPECT_TRUE(stdfs::exists(tree / "in/f/a.txt"));

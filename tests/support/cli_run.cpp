@@ -10,6 +10,18 @@
 
 namespace sorvin::test {
 
+std::filesystem::path CliStateHome()
+{
+    struct Home {
+        Home() : path(mkdtemp(name) ? name : throw std::runtime_error("mkdtemp failed")) {}
+        ~Home() { std::filesystem::remove_all(path); }
+        char name[25] = "/tmp/sorvin-state-XXXXXX";
+        std::filesystem::path path;
+    };
+    static const Home home;
+    return home.path;
+}
+
 CliProcess::CliProcess(const std::vector<std::string>& args, const std::filesystem::path& cwd, const std::vector<std::string>& prefix)
 {
     // In-memory files: nothing to clean up, and a child without rights to any folder can still write them.
@@ -21,12 +33,14 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const std::filesyst
     std::vector<char*> argv;
     for (auto& a : command) argv.push_back(a.data());
     argv.push_back(nullptr);
+    const std::string stateHome = CliStateHome().native();
     if (out_ < 0 || err_ < 0 || (pid_ = fork()) < 0) throw std::runtime_error("cannot start sorvin-cli");
     if (pid_ == 0) {
         if (chdir(cwd.c_str()) != 0) _exit(126);
         dup2(out_, 1);
         dup2(err_, 2);
         setenv("LC_ALL", "C.UTF-8", 1);
+        setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
         execvp(argv[0], argv.data());
         _exit(127);
     }

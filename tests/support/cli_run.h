@@ -18,6 +18,10 @@ struct CliOutcome {
     std::string out, err;
 };
 
+// The journals' folder (XDG_STATE_HOME) of every sorvin-cli this test process starts: made at the
+// first run, removed when the process ends, so no test writes to the home folder.
+std::filesystem::path CliStateHome();
+
 class CliProcess {
 public:
     // Runs `prefix... sorvin-cli args...` in `cwd`, with LC_ALL=C.UTF-8 so error texts are known.

@@ -54,6 +54,8 @@ public:
     }
     void makeDurable(const std::vector<fs::Entry>& placed) override { for (const auto& e : placed) enter(Call::MakeDurable, e.path()); inner_.makeDurable(placed); }
     void removeLeftovers(const fs::Folder& folder) override { inner_.removeLeftovers(folder); }
+    fs::FileState state(const fs::Entry& e) override { return inner_.state(e); }
+    void restoreAttributes(const fs::Entry& e, std::uint32_t mode, const timespec* mtime) override { inner_.restoreAttributes(e, mode, mtime); }
     std::unique_ptr<fs::Reader> openRead(const fs::Entry& e) override
     {
         enter(Call::OpenRead, e.path());

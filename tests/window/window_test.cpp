@@ -41,7 +41,11 @@ public:
 
 class WindowTest : public ::testing::Test {
 protected:
-    WindowTest() { std::filesystem::current_path(tree.root()); }  // each test runs in a process of its own
+    WindowTest()  // each test runs in a process of its own
+    {
+        std::filesystem::current_path(tree.root());
+        ::setenv("XDG_STATE_HOME", state.root().c_str(), 1);  // the runs' journals
+    }
 
     void open()
     {
@@ -69,7 +73,7 @@ protected:
         for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
     }
 
-    TempTree tree;
+    TempTree tree, state;
     fs::PosixFs fs;
     std::unique_ptr<TestWindow> window;
 };
@@ -192,6 +196,19 @@ TEST_F(WindowTest, APreparedRunIsExecutedAndALongCopyIsStoppedLeavingNoPartOfIt)
     EXPECT_EQ(ListTree(out), (std::vector<std::string> {"a.txt", "a_000.txt", "c.txt"}));
     EXPECT_TRUE(text("rtfSorvinfile").endsWith(QStringLiteral("big.bin…処理中止")));
     EXPECT_TRUE(window->messages.empty());
+
+    // The menu's undo takes the first run back (the stopped copy did nothing); then there is none.
+    auto undoOffered = [&] {
+        QTest::mouseClick(window.get(), Qt::RightButton, {}, QPoint(2, 2));
+        child("mnuPopup")->hide();
+        return child<QAction>("mnuUndo")->isEnabled();
+    };
+    ASSERT_TRUE(undoOffered());
+    child<QAction>("mnuUndo")->trigger();
+    EXPECT_EQ(ListTree(out), std::vector<std::string> {"a.txt"});
+    EXPECT_EQ(ListTree(tree / "in"), (std::vector<std::string> {"a.txt", "big.bin", "sub/", "sub/c.txt"}));
+    EXPECT_TRUE(text("rtfSorvinfile").split('\n').last().startsWith(QStringLiteral("元に戻す処理終了...")));
+    EXPECT_FALSE(undoOffered());
 }
 
 TEST_F(WindowTest, APreviewShowsTheRunsLinesLocksWhatWouldChangeThemAndTouchesNothing)
