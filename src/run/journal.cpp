@@ -137,7 +137,7 @@ std::optional<Step> ParseStep(const std::string& line)
 
 stdfs::path JournalFolder()
 {
-    // The base directory specification takes only an absolute $XDG_STATE_HOME.
+    // The XDG base directory rules take only an absolute $XDG_STATE_HOME.
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state && state[0] == '/') return stdfs::path(state) / "sorvin";
     const char* home = std::getenv("HOME");
