@@ -57,19 +57,10 @@ CandidateWalk::SizeVerdict CandidateWalk::compareFileSize()
     const std::uint64_t size = fs_.fileSize(target());
     known_[candidate_] = size;
     if (size != sourceSize()) return SizeVerdict::OtherSize;
-    // A link in the destination that leads back to the source is not a second copy of it:
-    // taking the source for its duplicate would delete the only data.
-    return pointsAtSource() ? SizeVerdict::OtherSize : SizeVerdict::SameSize;
-}
-
-bool CandidateWalk::pointsAtSource()
-{
-    try {
-        const fs::Identity source = fs_.identity(this->source(), false);
-        return fs_.identity(target(), false) != source && fs_.identity(target(), true) == source;
-    } catch (const fs::FsError&) {
-        return false;  // a dangling link leads nowhere, least of all to the source
-    }
+    // A link's size is the length of the path it holds, which says nothing of a file's bytes: a
+    // link and a file are never the same file. Nor is a link that leads back to the source a
+    // second copy of it: taking the source for its duplicate would delete the only data.
+    return isLink(source()) != isLink(target()) ? SizeVerdict::OtherSize : SizeVerdict::SameSize;
 }
 
 void CandidateWalk::advance()
@@ -117,8 +108,6 @@ std::optional<WalkOutcome> CandidateWalk::sameContent()
     // are one entry spelled twice is for the deletion to find out, which is the one step
     // where it matters.
     if (fs_.identity(source(), false) == fs_.identity(target(), false)) return WalkOutcome::Identical;
-    // A link is read as the text it points with: a file holding that text is not its duplicate.
-    if (isLink(source()) != isLink(target())) return std::nullopt;
     // Reading both files proves more than their checksums can, in a single pass over each.
     const std::string label = "Dst-" + candidate_;
     const auto progress = [&](std::uint64_t offset, std::uint64_t length) {

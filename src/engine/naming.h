@@ -52,7 +52,6 @@ private:
     SizeVerdict compareFileSize();
     void advance();
     fs::Entry source() const { return {src_, fileName_}; }
-    bool pointsAtSource();
     bool isLink(const fs::Entry& entry);
     std::optional<WalkOutcome> sameChecksum();  // nothing when the checksums differ
     std::optional<WalkOutcome> sameContent();   // nothing when the bytes differ

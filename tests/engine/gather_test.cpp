@@ -55,7 +55,7 @@ TEST_F(GatherTest, TheSameFileIsNeverItsOwnDuplicate)
     for (const std::string& d : {tree.folder("in"), tree.folder("link"), tree.folder("out/../in")}) engine.FileMove2(in("a.txt"), d);
     EXPECT_EQ(logLines(), Lines(3, in("a.txt") + "…移動元と移動先が同じ-T"));
 
-    // A hard link is a true duplicate; a link back to the source, or a dangling one, is not.
+    // A hard link is a true duplicate; a link back to the source, or a dangling one, is not, moved or copied.
     ASSERT_EQ(link(in("a.txt").c_str(), (tree / "out/a.txt").c_str()), 0);
     engine.FileMove2(in("a.txt"), dst());
     EXPECT_FALSE(stdfs::exists(in("a.txt")));
@@ -64,6 +64,8 @@ TEST_F(GatherTest, TheSameFileIsNeverItsOwnDuplicate)
     stdfs::create_symlink("/nowhere", tree / "out/c.txt");
     engine.FileMove2(in("b.txt"), dst());
     engine.FileMove2(in("c.txt"), dst());
+    stdfs::create_symlink("/nowhere", tree / "out/e.txt");
+    engine.FileCopy2(tree.write("in/e.txt", "/nowhere"), dst());
 
     // A copy takes equal size for the same file, or with the option an equal checksum too.
     tree.write("out/d.bin", Bytes(3 << 20, 1));
@@ -74,8 +76,9 @@ TEST_F(GatherTest, TheSameFileIsNeverItsOwnDuplicate)
     window.set(MenuOption::Genmitsu);
     engine.FileCopy2(in("d.bin"), dst());
     EXPECT_EQ(logLines().back(), in("d_000.bin") + "…同一ファイルあり-T");
-    EXPECT_EQ(ListTree(tree / "out"), (Lines {"a.txt", "b.txt", "b_000.txt", "c.txt", "c_000.txt", "d.bin", "d_000.bin"}));
-    EXPECT_EQ(ReadFile(tree / "out/b_000.txt") + ReadFile(tree / "out/c_000.txt"), std::string(in("b.txt").size(), 'b') + "/nowhere");
+    EXPECT_EQ(ListTree(tree / "out"), (Lines {"a.txt", "b.txt", "b_000.txt", "c.txt", "c_000.txt", "d.bin", "d_000.bin", "e.txt", "e_000.txt"}));
+    EXPECT_EQ(ReadFile(tree / "out/b_000.txt") + ReadFile(tree / "out/c_000.txt") + ReadFile(tree / "out/e_000.txt"),
+              std::string(in("b.txt").size(), 'b') + "/nowhere/nowhere");
 }
 
 // Every failure path: where it is made, what the user is told, what the log says; a message stops the run.
@@ -103,6 +106,7 @@ TEST_F(GatherTest, FailuresByClassSideAndOperation)
         {&Engine::FolderMove2, Call::OpenPath, ENOENT, false, false, "No such file or directory", {}},
         {&Engine::FolderMove2, Call::OpenPath, ENOENT, true, false, "", {}},
         {&Engine::FolderMove2, Call::RemoveEmptyFolder, EACCES, false, false, "フォルダ書き込みエラー。", {"<a>+", "in/f…フォルダ削除-T"}},
+        {&Engine::FolderMove2, Call::RemoveEmptyFolder, ENOTEMPTY, false, false, "", {"<a>+", "in/f…削除しない(フォルダが空ではない)-T"}},
         {&Engine::FolderMove2, Call::FolderIsEmpty, EIO, false, false, "Input/output error", {"<a>+"}},
         {&Engine::FolderCopy2, Call::CreateFolder, EACCES, false, true, "フォルダ書き込みエラーです。", {"out/f…フォルダ作成-T"}},
         {&Engine::FolderCopy2, Call::CreateFolder, ENOSPC, false, true, "書き込み先の容量不足です。", {"out/f…フォルダ作成-T"}},
