@@ -195,7 +195,6 @@ void JournalingFs::give(const std::string& why)
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     broken_ = true;
-    pending_.clear();
     if (failed_) failed_(why);
 }
 

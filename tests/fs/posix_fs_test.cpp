@@ -53,13 +53,13 @@ protected:
 TEST_F(PosixFsTest, ListsInByteOrderWithLinksAsFilesAndNeverEntersALink)
 {
     for (const char* name : {"b.txt", ".hidden", "B.txt", "\xff.bin", "a"}) tree.write(name, name);
-    tree.mkdir("sub");
+    for (const char* name : {"sub", "f", "e", "D", "c", "bb"}) tree.mkdir(name);
     ASSERT_EQ(symlink("sub", (tree / "link-to-sub").c_str()), 0);
     ASSERT_EQ(symlink("nowhere", (tree / "dangling").c_str()), 0);
     const FolderPtr root = fs.openPath(tree.root());
     const Listing listing = fs.list(*root);
     EXPECT_EQ(listing.files, (Lines{".hidden", "B.txt", "a", "b.txt", "dangling", "link-to-sub", "\xff.bin"}));
-    EXPECT_EQ(listing.folders, Lines{"sub"});
+    EXPECT_EQ(listing.folders, (Lines{"D", "bb", "c", "e", "f", "sub"}));
     EXPECT_EQ(fs.entryType({*root, "link-to-sub"}), EntryType::File);
     EXPECT_TRUE(fs.folderExists(tree / "link-to-sub"));
     EXPECT_FALSE(fs.folderExists(tree / "dangling"));

@@ -47,11 +47,12 @@ TEST_F(RunTest, ARunGathersEachItemInDropOrderWithTheModeAndDestinationReadForEa
 TEST_F(RunTest, WithoutADestinationADropIsRefusedAPreparedRunWaitsForExecuteAndAStopOrAFailureEndsIt)
 {
     for (const char* f : {"in/a.txt", "in/c.txt"}) tree.write(f, f);
-    for (const std::string& path : Lines {"", tree.folder("missing"), "relative/", dst() + "\nx"}) {
+    fs.failOn(Call::FolderExists, EACCES);  // a destination that cannot be looked into is none
+    for (const std::string& path : Lines {dst(), "", tree.folder("missing"), "relative/", dst() + "\nx"}) {
         window.path = path;
         EXPECT_EQ(drop({in("a.txt")}), DropOutcome::Refused);
     }
-    EXPECT_EQ(window.messageTexts(), Lines(4, "送り先フォルダが存在しません"));
+    EXPECT_EQ(window.messageTexts(), Lines(5, "送り先フォルダが存在しません"));
     EXPECT_TRUE(run.DropList.empty() && window.panes.empty());
     EXPECT_EQ(run::DestinationDrop(fs, tree / "out"), tree.folder("out"));
     EXPECT_EQ(run::DestinationDrop(fs, in("a.txt")), std::nullopt);

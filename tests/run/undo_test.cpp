@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "run/journal.h"
 #include "support/cli_run.h"
 #include "support/gather_fixture.h"
 
@@ -39,13 +40,7 @@ void Age(const stdfs::path& p, time_t seconds)
     ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << p;
 }
 
-Lines OutLines(const CliOutcome& o)
-{
-    Lines lines;
-    std::string text = MaskTimes(o.out);
-    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) lines.push_back(text.substr(at, end - at));
-    return lines;
-}
+Lines OutLines(const CliOutcome& o) { return SplitLines(MaskTimes(o.out)); }  // the last one empty
 
 struct Case {
     const char* name;
@@ -123,13 +118,14 @@ TEST_F(UndoTest, WhatChangedSinceTheRunIsLeftAndReported)
     tree.write("out/w.txt", "w");
     ASSERT_EQ(RunCli({"--keep-structure", "out", "in"}, tree.root()).status, 0);
     tree.write("out/in/x.txt", "x changed");
-    tree.write("in/y.txt", "a new y");
+    tree.write("in/y.txt", "Y");  // the moved y's size and time, other bytes
+    stdfs::last_write_time(tree / "in/y.txt", stdfs::last_write_time(tree / "out/in/y.txt"));
     tree.write("out/in/new.txt", "new");
 
     const std::string root = tree.root().native();
     Lines expected {"元に戻す処理開始...T", root + "/in/z.txt…元の場所に戻した-T", root + "/in/y.txt…元の場所に同名のものがあるため戻さない-T",
                     root + "/out/in/x.txt…変更されているため戻さない-T", root + "/out/in…削除しない(フォルダが空ではない)-T",
-                    "元に戻す処理終了...T"};
+                    "元に戻す処理終了...T", ""};
     // Asked again, the same run: what went back the first time passes silently.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const CliOutcome o = RunCli({"--undo"}, tree.root());
@@ -138,9 +134,39 @@ TEST_F(UndoTest, WhatChangedSinceTheRunIsLeftAndReported)
         expected.erase(expected.begin() + 1);
         EXPECT_EQ(ListTree(tree / "in"), (Lines {"y.txt", "z.txt"}));
         EXPECT_EQ(ListTree(tree / "out"), (Lines {"in/", "in/new.txt", "in/x.txt", "in/y.txt", "w.txt"}));
-        EXPECT_EQ(ReadFile(tree / "in/y.txt"), "a new y");
+        EXPECT_EQ(ReadFile(tree / "in/y.txt"), "Y");
         EXPECT_EQ(ReadFile(tree / "out/in/x.txt"), "x changed");
     }
+}
+
+// A duplicate's copy back that a stop or a crash cut short before its time and bits came back
+// is finished by the next undo.
+TEST_F(UndoTest, AnUndoCutShortIsFinishedByTheNext)
+{
+    for (const char* f : {"in/a.txt", "out/a.txt"}) tree.write(f, "same");
+    chmod((tree / "in/a.txt").c_str(), 0600);
+    Age(tree / "in/a.txt", 1500000000);
+    const auto before = Picture({tree / "in", tree / "out"});
+    ASSERT_EQ(RunCli({"out", "in/a.txt"}, tree.root()).status, 0);
+    stdfs::copy_file(tree / "out/a.txt", tree / "in/a.txt");
+    stdfs::last_write_time(tree / "in/a.txt", stdfs::last_write_time(tree / "out/a.txt"));
+    const CliOutcome o = RunCli({"--undo"}, tree.root());
+    EXPECT_EQ(OutLines(o).at(1), tree.root().native() + "/in/a.txt…同一ファイルから復元-T");
+    EXPECT_EQ(Picture({tree / "in", tree / "out"}), before) << o.out;
+}
+
+// Any path comes back from its journal line; a line cut short or with a field out of form is none.
+TEST(JournalLine, PathsSurviveAndMalformedLinesAreNoSteps)
+{
+    const run::Step step {.kind = run::Step::Kind::Duplicate, .size = 7, .mode = 0100644, .mtime = {1500000000, 5}, .keptSize = 7,
+                          .keptMtime = {1600000000, 123456789}, .path = "/a\\b\tc\nd", .other = "/\xff"};
+    const std::string line = run::FormatStep(step);
+    const auto back = run::ParseStep(line);
+    ASSERT_TRUE(back && line.find('\n') == std::string::npos);
+    EXPECT_EQ(std::tuple(back->path, back->other, run::FormatStep(*back)), std::tuple(step.path, step.other, line));
+    auto with = [&](std::string_view from, std::string_view to) { return std::string(line).replace(line.find(from), from.size(), to); };
+    for (const std::string& bad : {line.substr(0, line.rfind('\t')), with(".000000005", ".5"), with("\\t", "\\x"), with("D\t", "Q\t")})
+        EXPECT_FALSE(run::ParseStep(bad)) << bad;
 }
 
 // A journal that cannot be written: the run goes on and says so once.

@@ -204,7 +204,10 @@ TEST_F(WindowTest, APreparedRunIsExecutedAndALongCopyIsStoppedLeavingNoPartOfIt)
         return child<QAction>("mnuUndo")->isEnabled();
     };
     ASSERT_TRUE(undoOffered());
+    bool barShown = false;
+    window->onYield = [&] { barShown = barShown || !child("prgbShinkou")->isHidden(); };
     child<QAction>("mnuUndo")->trigger();
+    EXPECT_TRUE(barShown);
     EXPECT_EQ(ListTree(out), std::vector<std::string> {"a.txt"});
     EXPECT_EQ(ListTree(tree / "in"), (std::vector<std::string> {"a.txt", "big.bin", "sub/", "sub/c.txt"}));
     EXPECT_TRUE(text("rtfSorvinfile").split('\n').last().startsWith(QStringLiteral("元に戻す処理終了...")));
