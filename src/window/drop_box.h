@@ -23,6 +23,7 @@ public:
     explicit DropBox(QWidget* parent = nullptr);
 
     void setTakesDrops(bool takes) { takesDrops_ = takes; }
+    bool takesDrops() const { return takesDrops_; }
     void onDrop(Handler handler) { handler_ = std::move(handler); }
 
 protected:

@@ -70,7 +70,7 @@ TEST(PreviewTest, DryRunPrintsTheRunsLinesAndChangesNothing)
         if (seed % 4 == 0) gen.files.clear();  // no hard link across file systems
         gen.fill(dst, 2);
 
-        std::vector<std::string> args;
+        std::vector<std::string> args {"--dry-run"};
         for (const char* option : {"--copy", "--keep-structure", "--crc32", "--check-all", "--serial-after-extension",
                                    "--ignore-errors"})
             if (gen.chance(option[2] == 'k' || option[2] == 'i' ? 50 : 25)) args.push_back(option);
@@ -80,11 +80,9 @@ TEST(PreviewTest, DryRunPrintsTheRunsLinesAndChangesNothing)
 
         const auto look = [&] { return std::pair(ReadContents({tree.root(), other.root()}), ListTree(tree.root())); };
         const auto before = look();
-        std::vector<std::string> dryArgs {"--dry-run"};
-        dryArgs.insert(dryArgs.end(), args.begin(), args.end());
-        const CliOutcome preview = RunCli(dryArgs, tree.root());
+        const CliOutcome preview = RunCli(args, tree.root());
         ASSERT_TRUE(look() == before);
-        const CliOutcome run = RunCli(args, tree.root());
+        const CliOutcome run = RunCli({args.begin() + 1, args.end()}, tree.root());
         ASSERT_EQ(MaskTimes(preview.out), MaskTimes(run.out)) << preview.err << run.err;
         ASSERT_EQ(preview.err, run.err);
         ASSERT_EQ(preview.status, run.status);

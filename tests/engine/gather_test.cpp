@@ -111,6 +111,7 @@ TEST_F(GatherTest, FailuresByClassSideAndOperation)
         {&Engine::FolderCopy2, Call::CreateFolder, EACCES, false, true, "フォルダ書き込みエラーです。", {"out/f…フォルダ作成-T"}},
         {&Engine::FolderCopy2, Call::CreateFolder, ENOSPC, false, true, "書き込み先の容量不足です。", {"out/f…フォルダ作成-T"}},
         {&Engine::FolderCopy2, Call::CreateFolder, EIO, true, true, "", {"out/f…フォルダ作成-T"}},
+        {&Engine::FolderCopy2, Call::EntryType, EIO, false, true, "Input/output error", {}},
         {&Engine::FolderCopy2, Call::List, EIO, false, false, "Input/output error", {}},
         {&Engine::FolderCopy2, Call::OpenFolder, EIO, false, false, "Input/output error", {}},
     };
@@ -120,7 +121,7 @@ TEST_F(GatherTest, FailuresByClassSideAndOperation)
         const bool file = r.op == &Engine::FileMove2 || r.op == &Engine::FileCopy2;
         const std::string a = file ? in("a.txt") : in("f/a.txt");
         tree.write(file ? "in/a.txt" : "in/f/a.txt", "x");
-        tree.write(r.call == Call::FileSize ? "out/a.txt" : "out/.keep", "yy");
+        tree.write(r.call == Call::FileSize ? "out/a.txt" : r.call == Call::EntryType ? "out/f/.keep" : "out/.keep", "yy");
         restart();
         window.keep = r.keep;
         window.set(MenuOption::ErrMushi, r.ignore);
@@ -148,7 +149,7 @@ TEST_F(GatherTest, AcrossFileSystemsTheSourceGoesOnlyWithItsDurableBatch)
     EXPECT_EQ(ListTree(shm.root()), (Lines {"a"}));
     EXPECT_EQ(ListTree(tree / "in"), (Lines {"b", "c"}));
     EXPECT_EQ(window.messageTexts(), (Lines {"移動が正常に終了しませんでした"}));
-    EXPECT_EQ(logLines(), (Lines {in("a") + "…Move-T", in("b")}));
+    EXPECT_TRUE(logLines() == (Lines {in("a") + "…Move-T", in("b")}) && CancelFlag.load() != 0);
 }
 
 void MakeTree(const TempTree& tree) { for (auto [f, bytes] : {std::pair {"in/a/x", "x"}, {"in/a/y", "yy"}, {"in/a/b/z", "zzz"}}) tree.write(f, bytes); }

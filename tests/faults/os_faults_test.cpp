@@ -62,20 +62,6 @@ TEST_F(OsFaults, AFullDiskStopsTheMoveAndLeavesNothingHalfWritten)
     EXPECT_EQ(Lost(before, ReadContents({tree / "in", tree / "small"})), std::vector<std::string> {});
 }
 
-// An undo that cannot copy a file back onto its full disk names it and keeps the gathered copy.
-TEST_F(OsFaults, AnUndoOntoAFullDiskLeavesTheGatheredFile)
-{
-    if (const std::string why = mountTmpfs("small"); !why.empty()) GTEST_SKIP() << why;
-    tree.write("small/a.bin", Bytes(600u << 10, 1));
-    ASSERT_EQ(RunCli({".", "small/a.bin"}, tree.root()).status, 0);
-    tree.write("small/filler", Bytes(600u << 10, 2));
-    const CliOutcome o = RunCli({"--undo"}, tree.root());
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(MaskTimes(o.out), "元に戻す処理開始...T\n" + p("small/a.bin") + "…元に戻せない(No space left on device)-T\n元に戻す処理終了...T\n");
-    EXPECT_EQ(ListTree(tree / "small"), std::vector<std::string> {"filler"});
-    EXPECT_EQ(ReadFile(tree / "a.bin"), Bytes(600u << 10, 1));
-}
-
 TEST_F(OsFaults, AReadOnlyDestinationIsAWriteErrorAndKeepsTheSources)
 {
     if (const std::string why = mountTmpfs("ro", MS_RDONLY); !why.empty()) GTEST_SKIP() << why;

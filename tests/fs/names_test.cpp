@@ -1,4 +1,5 @@
 #include "fs/names.h"
+#include "shared/text.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,13 @@ TEST(Names, SplitsPathsIntoTheirPartsAndAddsOneTrailingSlashAtMost)
     }
     for (const char* p : {"/in", "/in/"}) EXPECT_EQ(WithTrailingSlash(p), "/in/");
     EXPECT_EQ(WithTrailingSlash("/"), "/");
+}
+
+TEST(Names, TheLogShowsWellFormedUtf8AsItIsAndAnyOtherByteAsAReplacementCharacter)
+{
+    EXPECT_EQ(DisplayText("aé日Ａ\xED\x9F\xBF😀"), "aé日Ａ\xED\x9F\xBF😀");
+    for (const char* bad : {"\xED\xA0\x80", "\xE0\x80\xAF", "\xF4\x90\x80", "\xC0\xAF\xFF"})  // a surrogate, overlong forms, past U+10FFFF
+        EXPECT_EQ(DisplayText(bad), "\uFFFD\uFFFD\uFFFD") << bad;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <ranges>
 #include <regex>
 #include "engine/engine.h"
 #include "fs/posix_fs.h"
@@ -23,9 +24,7 @@ inline std::string MaskTimes(const std::string& text) { return std::regex_replac
 inline std::vector<std::string> SplitLines(const std::string& text)
 {
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t at; (at = text.find('\n', start)) != std::string::npos; start = at + 1) lines.push_back(text.substr(start, at - start));
-    lines.push_back(text.substr(start));
+    for (const auto line : std::views::split(text, '\n')) lines.emplace_back(line.begin(), line.end());
     return lines;
 }
 

@@ -18,6 +18,7 @@
 #include "fs/posix_fs.h"
 #include "support/gather_fixture.h"
 #include "support/temp_tree.h"
+#include "window/drop_box.h"
 #include "window/frm_sorvin.h"
 #include "window/settings.h"
 #include "window/start_up.h"
@@ -204,10 +205,11 @@ TEST_F(WindowTest, APreparedRunIsExecutedAndALongCopyIsStoppedLeavingNoPartOfIt)
         return child<QAction>("mnuUndo")->isEnabled();
     };
     ASSERT_TRUE(undoOffered());
-    bool barShown = false;
-    window->onYield = [&] { barShown = barShown || !child("prgbShinkou")->isHidden(); };
+    bool barShown = false, dropsRefused = true;  // while the undo runs
+    window->onYield = [&] { barShown |= !child("prgbShinkou")->isHidden(), dropsRefused &= !child<window::DropBox>("txtPath")->takesDrops() &&
+                                                                                     !child<window::DropBox>("rtfSorvinfile")->takesDrops(); };
     child<QAction>("mnuUndo")->trigger();
-    EXPECT_TRUE(barShown);
+    EXPECT_TRUE(barShown && dropsRefused && child<QAction>("mnuEB")->isEnabled());
     EXPECT_EQ(ListTree(out), std::vector<std::string> {"a.txt"});
     EXPECT_EQ(ListTree(tree / "in"), (std::vector<std::string> {"a.txt", "big.bin", "sub/", "sub/c.txt"}));
     EXPECT_TRUE(text("rtfSorvinfile").split('\n').last().startsWith(QStringLiteral("元に戻す処理終了...")));
