@@ -23,7 +23,7 @@ constexpr std::string_view kHeader = "sorvin journal 1";
 constexpr std::string_view kOpen = ".journal", kUndone = ".undone";
 constexpr std::size_t kKept = 20;
 constexpr std::size_t kMostPending = 1u << 20;  // written without waiting for the second to pass
-constexpr auto kSyncEvery = std::chrono::seconds(1);
+constexpr auto kWriteEvery = std::chrono::seconds(1);
 
 std::string Escaped(std::string_view text)
 {
@@ -182,11 +182,11 @@ JournalingFs::~JournalingFs() { endRun(); }
 void JournalingFs::endRun()
 {
     if (fd_ >= 0) {
-        sync();
+        write();
         if (fd_ >= 0) ::close(fd_);
     }
     fd_ = -1;
-    broken_ = false;
+    broken_ = unsynced_ = named_ = false;
     pending_.clear();
 }
 
@@ -219,30 +219,24 @@ void JournalingFs::record(const Step& step)
         const stdfs::path file = folder / (std::string(name) + std::string(kOpen));
         fd_ = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
         if (fd_ < 0) return give(ErrorText(file.native(), errno));
-        // The file's name has to outlast a crash as its lines do.
-        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
         pending_ = std::string(kHeader) + "\n";
-        lastSync_ = std::chrono::steady_clock::now();
+        lastWrite_ = std::chrono::steady_clock::now();
     }
     pending_ += FormatStep(step);
     pending_ += '\n';
-    if (pending_.size() >= kMostPending) sync();
-    syncWhenDue();
+    if (pending_.size() >= kMostPending) write();
+    writeWhenDue();
 }
 
-void JournalingFs::syncWhenDue()
+void JournalingFs::writeWhenDue()
 {
-    if (!pending_.empty() && std::chrono::steady_clock::now() - lastSync_ >= kSyncEvery) sync();
+    if (!pending_.empty() && std::chrono::steady_clock::now() - lastWrite_ >= kWriteEvery) write();
 }
 
-void JournalingFs::sync()
+void JournalingFs::write()
 {
     if (fd_ < 0 || pending_.empty()) return;
-    lastSync_ = std::chrono::steady_clock::now();
+    lastWrite_ = std::chrono::steady_clock::now();
     for (std::size_t done = 0; done < pending_.size();) {
         const ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);
         if (n < 0 && errno == EINTR) continue;
@@ -250,7 +244,20 @@ void JournalingFs::sync()
         done += static_cast<std::size_t>(n);
     }
     pending_.clear();
-    if (::fdatasync(fd_) != 0) give(ErrorText("fdatasync", errno));
+    unsynced_ = true;
+}
+
+void JournalingFs::sync()
+{
+    write();
+    if (fd_ < 0 || !unsynced_) return;
+    // The file's name has to outlast a crash as its lines do.
+    if (const int dir = named_ ? -1 : ::open(JournalFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        named_ = ::fsync(dir) == 0;
+        ::close(dir);
+    }
+    if (::fdatasync(fd_) != 0) return give(ErrorText("fdatasync", errno));
+    unsynced_ = false;
 }
 
 std::optional<fs::FileState> JournalingFs::stateOf(const fs::Entry& e)
@@ -305,7 +312,7 @@ fs::FileState JournalingFs::copyFile(const fs::Entry& from, const fs::Entry& to,
 {
     const fs::FileState st = inner_.copyFile(from, to, [&](std::uint64_t total, std::uint64_t done) {
         progress(total, done);
-        syncWhenDue();  // a long copy does not hold back the lines before it
+        writeWhenDue();  // a long copy does not hold back the lines before it
     }, cancel, durability);
     record({.kind = durability == fs::Durability::Normal ? Step::Kind::Copied : Step::Kind::MoveCopied, .size = st.size,
             .mode = st.mode, .mtime = st.mtime, .path = from.path(), .other = to.path()});

@@ -63,10 +63,15 @@ std::optional<Journal> NewestJournal(bool firstStep = false);
 void MarkUndone(const std::filesystem::path& file);
 
 // Forwards every call to `inner` and records each change that succeeded. The journal file is
-// made at the first step of a run. The lines are written, and put on the disk with one
-// fdatasync, when a batch of moves is made durable (before its sources are deleted), at least
-// once a second while steps come, and at endRun. A journal that cannot be written is given up
-// for the rest of the run; `failed` is told once why.
+// made at the first step of a run. The lines are written at least once a second while steps
+// come and at endRun, so a killed run leaves them in the page cache; they are put on the disk
+// (fdatasync, and the folder's fsync for the file's name) only when a batch of moves is made
+// durable, before its sources are deleted. Elsewhere the kernel writes them back as it does any
+// file: on ext4 every fdatasync commits all the metadata the run has changed, so syncing the
+// journal would make copies and renames wait for the disk. A power failure may thus cost the
+// last lines of a run that placed files without deleting any, and those files simply stay
+// gathered. A journal that cannot be written is given up for the rest of the run; `failed` is
+// told once why.
 class JournalingFs final : public fs::FileSystem {
 public:
     JournalingFs(fs::FileSystem& inner, std::function<void(const std::string&)> failed);
@@ -108,9 +113,10 @@ public:
 
 private:
     void record(const Step& step);
-    // Puts the lines on the disk when a second has passed since they last were.
-    void syncWhenDue();
-    void sync();
+    // Writes the waiting lines when a second has passed since they last were.
+    void writeWhenDue();
+    void write();
+    void sync();  // writes, then puts on the disk what is not there yet
     void give(const std::string& why);
     std::optional<fs::FileState> stateOf(const fs::Entry& e);
 
@@ -119,7 +125,9 @@ private:
     int fd_ = -1;
     bool broken_ = false;  // given up for this run
     std::string pending_;  // lines not yet written
-    std::chrono::steady_clock::time_point lastSync_;
+    bool unsynced_ = false;  // lines written but not yet on the disk
+    bool named_ = false;     // the file's name is on the disk
+    std::chrono::steady_clock::time_point lastWrite_;
 };
 
 }  // namespace sorvin::run
