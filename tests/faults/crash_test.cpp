@@ -187,7 +187,8 @@ TEST_F(CrashTest, KilledMovesAcrossFileSystemsLoseNothingAndTheNextRunFinishes)
 }
 
 // Traced: every source is unlinked only after a sync that covers its copy and the copy's folder (a syncfs
-// of the destination's file system, or an fsync of both) and comes after the copy took its name.
+// of the destination's file system, or an fsync of both) and one of the run's journal, each after the
+// copy took its name.
 TEST_F(CrashTest, EverySourceIsDeletedOnlyAfterItsCopyAndFolderAreSynced)
 {
     if (!HaveSecondFileSystem()) GTEST_SKIP() << "/dev/shm is not a second file system";
@@ -205,7 +206,7 @@ TEST_F(CrashTest, EverySourceIsDeletedOnlyAfterItsCopyAndFolderAreSynced)
         // A name relative to a folder's descriptor is that folder's path (strace -y) and the name.
         static const std::regex named(R"re((?:(?:AT_FDCWD|\d+<([^>]*)>), )?"([^"]*)")re"), fdPath(R"(^\d+<([^>]*)>)");
         const std::string dst = s.dst.native(), src = s.from().root().native();
-        std::map<std::string, int> placed;  // name -> since its rename, 1: its copy synced, 2: the folder too
+        std::map<std::string, int> placed;  // name -> since its rename, 1: its copy synced, 2: its folder, 4: the journal
         std::size_t syncs = 0, deleted = 0;
         for (std::string line; std::getline(in, line);) {
             std::smatch m, fd;
@@ -220,12 +221,13 @@ TEST_F(CrashTest, EverySourceIsDeletedOnlyAfterItsCopyAndFolderAreSynced)
                 placed[stdfs::path(paths[1]).filename()] = 0;
             } else if (all || name == "fsync" || name == "fdatasync") {
                 ++syncs;
-                for (auto& [file, synced] : placed) synced |= int(all || fdOf == dst + "/" + file) | int(all || fdOf == dst) * 2;
+                const int journal = name == "fdatasync" && fdOf.ends_with(".journal") ? 4 : 0;
+                for (auto& [file, synced] : placed) synced |= int(all || fdOf == dst + "/" + file) | int(all || fdOf == dst) * 2 | journal;
             } else if ((name == "unlink" || name == "unlinkat") && !paths.empty() && paths.back().starts_with(src + "/") &&
                        args.find("AT_REMOVEDIR") == std::string::npos) {  // a folder's removal is no source's
                 const auto it = placed.find(stdfs::path(paths.back()).filename());
-                EXPECT_EQ(it == placed.end() ? -1 : it->second, 3) << line << ": a source deleted before its copy took its name "
-                                                                    << "(-1) or before the copy and its folder were synced";
+                EXPECT_EQ(it == placed.end() ? -1 : it->second, 7) << line << ": a source deleted before its copy took its name "
+                                                                    << "(-1) or before the copy, its folder and the journal were synced";
                 ++deleted;
             }
         }

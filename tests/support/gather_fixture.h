@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <ranges>
 #include <regex>
 #include "engine/engine.h"
 #include "fs/posix_fs.h"
@@ -23,8 +22,8 @@ inline std::string MaskTimes(const std::string& text) { return std::regex_replac
 
 inline std::vector<std::string> SplitLines(const std::string& text)
 {
-    std::vector<std::string> lines;
-    for (const auto line : std::views::split(text, '\n')) lines.emplace_back(line.begin(), line.end());
+    std::vector<std::string> lines(1);
+    for (const char c : text) c == '\n' ? lines.emplace_back() : lines.back() += c;
     return lines;
 }
 
