@@ -69,9 +69,9 @@ void MarkUndone(const std::filesystem::path& file);
 // durable, before its sources are deleted. Elsewhere the kernel writes them back as it does any
 // file: on ext4 every fdatasync commits all the metadata the run has changed, so syncing the
 // journal would make copies and renames wait for the disk. A power failure may thus cost the
-// last lines of a run that placed files without deleting any, and those files simply stay
-// gathered. A journal that cannot be written is given up for the rest of the run; `failed` is
-// told once why.
+// last lines of a run: the files they name stay where the run put them (a duplicate it deleted
+// is still held by the file it was identical to). A journal that cannot be written is given up
+// for the rest of the run; `failed` is told once why.
 class JournalingFs final : public fs::FileSystem {
 public:
     JournalingFs(fs::FileSystem& inner, std::function<void(const std::string&)> failed);
