@@ -79,6 +79,11 @@ TEST_F(GatherTest, TheSameFileIsNeverItsOwnDuplicate)
     EXPECT_EQ(ListTree(tree / "out"), (Lines {"a.txt", "b.txt", "b_000.txt", "c.txt", "c_000.txt", "d.bin", "d_000.bin", "e.txt", "e_000.txt"}));
     EXPECT_EQ(ReadFile(tree / "out/b_000.txt") + ReadFile(tree / "out/c_000.txt") + ReadFile(tree / "out/e_000.txt"),
               std::string(in("b.txt").size(), 'b') + "/nowhere/nowhere");
+    // A stop pressed while a checksum is computed is taken at its next mark, before any copy.
+    const int copies = fs.calls(Call::CopyFile);
+    stopAtYield(window.yields + 2);
+    engine.FileCopy2(tree.write("in/d.bin", Bytes(3 << 20, 3)), dst());
+    EXPECT_TRUE(fs.calls(Call::CopyFile) == copies && logLines().back().empty());  // the stop ends the line
 }
 
 // Every failure path: where it is made, what the user is told, what the log says; a message stops the run.

@@ -47,20 +47,13 @@ public:
     bool unchangedSince(const fs::Entry& e, const fs::FileState& seen) override { return enter(Call::UnchangedSince, e.path()), inner_.unchangedSince(e, seen); }
     bool deleteDuplicate(const fs::Entry& file, const fs::Entry& keep) override { return enter(Call::DeleteDuplicate, file.path(), keep.path()), inner_.deleteDuplicate(file, keep); }
     void renameNoReplace(const fs::Entry& from, const fs::Entry& to) override { enter(Call::RenameNoReplace, from.path(), to.path()), inner_.renameNoReplace(from, to); }
-    fs::FileState copyFile(const fs::Entry& from, const fs::Entry& to, const fs::CopyProgress& progress,
-                           const std::atomic<std::int32_t>* cancel, fs::Durability durability) override
-    {
-        return enter(Call::CopyFile, from.path(), to.path()), inner_.copyFile(from, to, progress, cancel, durability);
-    }
+    fs::FileState copyFile(const fs::Entry& from, const fs::Entry& to, const fs::CopyProgress& progress, const std::atomic<std::int32_t>* cancel,
+                           fs::Durability durability) override { return enter(Call::CopyFile, from.path(), to.path()), inner_.copyFile(from, to, progress, cancel, durability); }
     void makeDurable(const std::vector<fs::Entry>& placed) override { for (const auto& e : placed) enter(Call::MakeDurable, e.path()); inner_.makeDurable(placed); }
     void removeLeftovers(const fs::Folder& folder) override { inner_.removeLeftovers(folder); }
     fs::FileState state(const fs::Entry& e) override { return inner_.state(e); }
     void restoreAttributes(const fs::Entry& e, std::uint32_t mode, const timespec* mtime) override { inner_.restoreAttributes(e, mode, mtime); }
-    std::unique_ptr<fs::Reader> openRead(const fs::Entry& e) override
-    {
-        enter(Call::OpenRead, e.path());
-        return std::make_unique<FaultyReader>(*this, inner_.openRead(e), e.path());
-    }
+    std::unique_ptr<fs::Reader> openRead(const fs::Entry& e) override { return enter(Call::OpenRead, e.path()), std::make_unique<FaultyReader>(*this, inner_.openRead(e), e.path()); }
 
 private:
     struct FaultyReader final : fs::Reader {
