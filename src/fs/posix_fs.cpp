@@ -583,9 +583,15 @@ bool PosixFs::sameFolderOtherSpelling(const Folder& a, const Folder& b)
 {
     if (!Posix(b).onFuse()) return false;
     // A folder that cannot be written to receives nothing, so its answer does not matter.
+    // Made without opening it: a FUSE library hides a file still open when unlinked as a
+    // ".fuse_hidden" file, which the walk would then meet in the folder, or which would keep the
+    // folder from being removed.
     std::string probe;
-    const Fd fd = CreateTemporary(b, "probe", probe);
-    if (fd.get() < 0) return false;
+    for (int attempt = 0;; ++attempt) {
+        probe = TempNameFor("probe");
+        if (::mknodat(Posix(b).fd(), probe.c_str(), S_IFREG | 0600, 0) == 0) break;
+        if (errno != EEXIST || attempt == 100) return false;
+    }
     struct stat st;
     const bool seen = ::fstatat(Posix(a).fd(), probe.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     ::unlinkat(Posix(b).fd(), probe.c_str(), 0);
@@ -676,19 +682,19 @@ void PosixFs::renameNoReplace(const Entry& from, const Entry& to)
         known = Placement::Placeholder;
     }
 
-    // The kernel refuses O_EXCL whatever holds the name, so the claim replaces nothing; the file
-    // then replaces only the claim, which is ours. One race remains that no way can close on such
-    // a file system: another program deleting the claim and putting its own file there between
-    // the two steps. A crash between them leaves the empty claim, never a partial file.
-    Fd claim(::openat(At(to), toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (claim.get() < 0) Fail("open", to);
+    // mknod refuses whatever holds the name, so the claim replaces nothing; the file then replaces
+    // only the claim, which is ours. One race remains that no way can close on such a file system:
+    // another program deleting the claim and putting its own file there between the two steps. A
+    // crash between them leaves the empty claim, never a partial file. The claim is never opened:
+    // a FUSE library that still counts it open when the file replaces it keeps it as a
+    // ".fuse_hidden" file in the folder.
+    if (::mknodat(At(to), toName.c_str(), S_IFREG | 0600, 0) != 0) Fail("mknod", to);
     struct stat ours;
-    if (::fstat(claim.get(), &ours) != 0) {
+    if (::fstatat(At(to), toName.c_str(), &ours, AT_SYMLINK_NOFOLLOW) != 0) {
         const int err = errno;
         ::unlinkat(At(to), toName.c_str(), 0);
-        Fail("fstat", to, err);
+        Fail("lstat", to, err);
     }
-    claim.close();
     // Still the empty claim we made: a file another program put there since is left alone.
     auto stillOurs = [&] {
         struct stat there;
