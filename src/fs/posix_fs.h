@@ -11,7 +11,7 @@ namespace sorvin::fs {
 
 // The ways a finished file can take its final name without replacing anything, in the order they
 // are tried: renameat2 with RENAME_NOREPLACE; link(2) and then unlink(2); the name claimed with
-// O_CREAT|O_EXCL and the file renamed over that claim. A file system that refuses a way (many FUSE
+// mknod(2) and the file renamed over that claim. A file system that refuses a way (many FUSE
 // servers refuse the flag, FAT and exFAT have no hard links) is not asked again in this process.
 enum class Placement { Exclusive, Link, Placeholder };
 
