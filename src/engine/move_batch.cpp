@@ -4,8 +4,6 @@
 // then are the batch's sources deleted and its lines written, in order. A batch is bounded in
 // bytes, files and age, so a crash leaves at most one batch to redo: its copies are in place
 // under their names, and the next run finds each remaining source identical to its copy.
-#include <unordered_set>
-
 #include "engine/engine.h"
 #include "engine/failure.h"
 #include "shared/text.h"
@@ -74,37 +72,30 @@ void Engine::closeBatch()
     batch.swap(batch_);
     batchBytes_ = 0;
 
-    // Which copies may not be on the disk: when the batch as a whole fails, each is tried alone.
-    std::unordered_set<std::size_t> notDurable;
+    // When the batch fails, none of its copies counts as on the disk: the kernel tells of a
+    // write-back failure once, so each copy asked about again alone would seem to be there.
     std::vector<fs::Entry> targets;
     for (const auto& copy : batch)
         if (!copy.step) targets.push_back(copy.target());
+    bool durable = true;
     try {
         fs_.makeDurable(targets);
     } catch (const std::exception&) {
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            if (batch[i].step) continue;
-            try {
-                fs_.makeDurable({batch[i].target()});
-            } catch (const std::exception&) {
-                notDurable.insert(i);
-            }
-        }
+        durable = false;
     }
 
     const bool stopLineEnd = run_.holdStopLineEnd();
     // A failure stops the run after its file, as it did when each move was finished at once:
     // the batch's later moves are undone (their copies go, their sources stay).
     batchStopped_ = false;
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        const PlacedCopy& copy = batch[i];
+    for (const PlacedCopy& copy : batch) {
         if (copy.step) {
             // Queued before any stop or failure that came after: it runs, unless this batch failed.
             if (!batchStopped_) copy.step();
             continue;
         }
         // A program that wrote to the source since its copy would lose what it wrote.
-        bool undo = batchStopped_ || notDurable.contains(i);
+        bool undo = batchStopped_ || !durable;
         if (!undo) {
             try {
                 undo = !fs_.unchangedSince(copy.source(), copy.copied);

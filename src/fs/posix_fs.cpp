@@ -789,9 +789,18 @@ std::unique_ptr<Reader> PosixFs::openRead(const Entry& e)
     return std::make_unique<FileReader>(std::move(fd), e.path());
 }
 
+PosixFs::~PosixFs()
+{
+    for (const auto& [dev, fd] : errorMarks_) ::close(fd);
+}
+
 FileState PosixFs::copyFile(const Entry& from, const Entry& to, const CopyProgress& progress,
                             const std::atomic<std::int32_t>* cancel, Durability durability)
 {
+    if (const dev_t dev = Posix(to.folder).identity().dev; durability == Durability::Deferred && !errorMarks_.contains(dev)) {
+        Fd mark(::openat(Posix(to.folder).fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (mark.get() >= 0) errorMarks_[dev] = mark.release();  // else the sync opens one and may hear less
+    }
     struct stat st;
     Lstat(from, st);
     if (S_ISLNK(st.st_mode)) return CopyLink(from, to, st, progress, cancel, durability);
@@ -845,18 +854,24 @@ void PosixFs::makeDurable(const std::vector<Entry>& placed)
     // with syncfs once for all.
     std::map<std::pair<dev_t, ino_t>, std::vector<const Entry*>> byFolder;
     for (const auto& e : placed) byFolder[{Posix(e.folder).identity().dev, Posix(e.folder).identity().ino}].push_back(&e);
-    std::set<dev_t> synced;
+    std::map<dev_t, Fd> marks;  // this batch's: closed however the call ends
+    for (const auto& [dev, fd] : errorMarks_) marks.emplace(dev, Fd(fd));
+    errorMarks_.clear();
+    std::set<dev_t> synced, failed;
     for (const auto& [id, files] : byFolder) {
         const dev_t dev = id.first;
         const Folder* folder = &files.front()->folder;
         if (synced.contains(dev)) continue;
-        if (SyncfsTrusted(*folder)) {
-            // A failure may be another program's file: the files are then synced one by one,
-            // which tells whether ours are on the disk.
-            if (::syncfs(OpenForReading(*folder).get()) == 0) {
+        if (!failed.contains(dev) && SyncfsTrusted(*folder)) {
+            if (!marks.contains(dev)) marks.emplace(dev, OpenForReading(*folder));
+            if (::syncfs(marks.at(dev).get()) == 0) {
                 synced.insert(dev);
                 continue;
             }
+            // It may be another program's file: the files are synced one by one, which tells
+            // whether ours are on the disk. The failure is told once, so the file system's other
+            // folders are synced that way too.
+            failed.insert(dev);
         }
         for (const Entry* file : files) SyncFile(*file);
         SyncFolder(*folder);

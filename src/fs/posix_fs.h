@@ -1,6 +1,7 @@
 // The file system as Linux gives it.
 #pragma once
 
+#include <map>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -19,6 +20,7 @@ class PosixFs final : public FileSystem {
 public:
     // `first`: the way every file system starts at. Tests start later to reach a way on any disk.
     explicit PosixFs(Placement first = Placement::Exclusive) : first_(first) {}
+    ~PosixFs() override;
 
     FolderPtr openPath(const Path& p) override;
     FolderPtr openFolder(const Entry& e) override;
@@ -50,6 +52,10 @@ private:
     // Pairs of (source, target) file systems between which copy_file_range answered EXDEV: it is
     // not asked again in this process.
     std::set<std::pair<dev_t, dev_t>> noKernelCopy_;
+    // Per file system that receives deferred copies, a descriptor opened before the first of them:
+    // syncfs through it reports every write-back failure since, even one another program has
+    // already been told of, which a descriptor opened later would not hear of.
+    std::map<dev_t, int> errorMarks_;
 };
 
 }  // namespace sorvin::fs

@@ -87,26 +87,20 @@ public:
         std::vector<fs::Entry> placed;
         for (const Pending& p : batch)
             if (p.back) placed.push_back(p.back->entry());
-        std::set<std::size_t> notDurable;
+        // As with the run's own batches: a failure is told once, so none of the batch is trusted.
+        bool durable = true;
         try {
             if (!placed.empty()) fs_.makeDurable(placed);
         } catch (const std::exception&) {
-            for (std::size_t i = 0; i < batch.size(); ++i) {
-                try {
-                    if (batch[i].back) fs_.makeDurable({batch[i].back->entry()});
-                } catch (const std::exception&) {
-                    notDurable.insert(i);
-                }
-            }
+            durable = false;
         }
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            const Pending& p = batch[i];
+        for (const Pending& p : batch) {
             if (!p.back) {
                 write(p.path, p.marker);
                 continue;
             }
             try {
-                if (notDurable.contains(i)) {
+                if (!durable) {
                     // A copy back that may not be on the disk goes, and the gathered file stays.
                     fs_.deleteFile(p.back->entry());
                     throw fs::FsError("fsync", EIO, p.path);

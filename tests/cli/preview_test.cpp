@@ -77,6 +77,7 @@ TEST(PreviewTest, DryRunPrintsTheRunsLinesAndChangesNothing)
         args.push_back(dst.native());
         for (const auto& item : stdfs::directory_iterator(tree / "in")) args.push_back(item.path().native());
         if (gen.chance(20)) args.push_back((tree / "in/f/a.txt").native());  // twice, or not there
+        if (gen.chance(20)) args.push_back((dst / "f").native());  // a folder the run may have filled
 
         const auto look = [&] { return std::pair(ReadContents({tree.root(), other.root()}), ListTree(tree.root())); };
         const auto before = look();

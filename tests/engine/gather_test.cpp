@@ -146,15 +146,14 @@ TEST_F(GatherTest, AcrossFileSystemsTheSourceGoesOnlyWithItsDurableBatch)
 {
     if (!HaveSecondFileSystem()) GTEST_SKIP() << "/dev/shm is not a second file system";
     TempTree shm("/dev/shm");
-    // b's copy cannot be made durable: a's move finishes with its batch, b's copy goes, c's move is undone.
+    // b's copy cannot be made durable, so no copy of the batch counts as on the disk: each goes, each source stays.
     fs.failOn(Call::MakeDurable, EIO, EndsWith("/b"), 0, -1);
     for (const std::string n : {"a", "b", "c"}) engine.FileMove2(tree.write("in/" + n, n + n), shm.folder(""));
     EXPECT_TRUE(ListTree(tree / "in").size() == 3 && logLines().empty());  // the sources and their lines wait for the batch
     engine.closeBatch();
-    EXPECT_EQ(ListTree(shm.root()), (Lines {"a"}));
-    EXPECT_EQ(ListTree(tree / "in"), (Lines {"b", "c"}));
+    EXPECT_TRUE(ListTree(shm.root()).empty() && ListTree(tree / "in").size() == 3);
     EXPECT_EQ(window.messageTexts(), (Lines {"移動が正常に終了しませんでした"}));
-    EXPECT_TRUE(logLines() == (Lines {in("a") + "…Move-T", in("b")}) && CancelFlag.load() != 0);
+    EXPECT_TRUE(logLines() == (Lines {in("a")}) && CancelFlag.load() != 0);
 }
 
 void MakeTree(const TempTree& tree) { for (auto [f, bytes] : {std::pair {"in/a/x", "x"}, {"in/a/y", "yy"}, {"in/a/b/z", "zzz"}}) tree.write(f, bytes); }

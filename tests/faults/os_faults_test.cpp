@@ -62,6 +62,19 @@ TEST_F(OsFaults, AFullDiskStopsTheMoveAndLeavesNothingHalfWritten)
     EXPECT_EQ(Lost(before, ReadContents({tree / "in", tree / "small"})), std::vector<std::string> {});
 }
 
+// A disk that takes the writes but cannot write them back (ext4 through a loop device on a full
+// tmpfs): the kernel tells of it once, so the whole batch fails and every source stays.
+TEST_F(OsFaults, ADiskThatCannotWriteBackKeepsEverySource)
+{
+    const std::string img = p("back/img"), ext4 = "mkdir " + p("disk") + " && truncate -s 64M " + img + " && mkfs.ext4 -q -E lazy_itable_init=1,lazy_journal_init=1 " + img;
+    if (!mountTmpfs("back").empty() || std::system(("{ " + ext4 + " && mount -o loop " + img + " " + p("disk") + "; } >/dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "no ext4 on a loop device on a tmpfs";
+    for (const char* f : {"in/a.bin", "in/b.bin"}) tree.write(f, Bytes(2u << 20, 3));
+    const Contents before = ReadContents({tree / "in"});
+    EXPECT_EQ(RunCli({"disk", "in/a.bin", "in/b.bin"}, tree.root()).err, "Pelkor: 移動が正常に終了しませんでした\n");
+    EXPECT_TRUE(ReadContents({tree / "in"}) == before);
+}
+
 TEST_F(OsFaults, AReadOnlyDestinationIsAWriteErrorAndKeepsTheSources)
 {
     if (const std::string why = mountTmpfs("ro", MS_RDONLY); !why.empty()) GTEST_SKIP() << why;

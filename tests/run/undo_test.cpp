@@ -136,8 +136,8 @@ TEST_F(UndoTest, WhatChangedSinceTheRunIsLeftAndReported)
     }
 }
 
-// Through a file system that fails on demand: a copy back that cannot be made durable goes again and
-// its gathered file stays; a name taken at the old place just before the rename back is left.
+// Through a file system that fails on demand: copies back whose batch cannot be made durable go again and
+// their gathered files stay; a name taken at the old place just before the rename back is left.
 TEST_F(UndoTest, FailuresDuringTheUndoLeaveTheGatheredFiles)
 {
     if (!HaveSecondFileSystem()) GTEST_SKIP() << "/dev/shm is not a second file system";
@@ -151,10 +151,10 @@ TEST_F(UndoTest, FailuresDuringTheUndoLeaveTheGatheredFiles)
     fs.failOn(Call::RenameNoReplace, EEXIST, EndsWith("/d"));
     RecordingWindow window;
     EXPECT_EQ(run::RunUndo(window, fs, false), run::UndoEnd::SomeLeft);
-    EXPECT_TRUE(ListTree(shm / "in") == (Lines {"a", "c"}) && ListTree(tree.root()) == (Lines {"b", "d", "near/"}));
+    EXPECT_TRUE(ListTree(shm / "in").empty() && ListTree(tree.root()) == (Lines {"a", "b", "c", "d", "near/"}));
     const std::string in = (shm / "in").native();
-    const Lines shown {in + "…フォルダ作成-T", tree.root().native() + "/near/d…元の場所に同名のものがあるため戻さない-T", in + "/c…元の場所に戻した-T",
-                       in + "/b…元に戻せない(Input/output error)-T", in + "/a…元の場所に戻した-T"};
+    Lines shown {in + "…フォルダ作成-T", tree.root().native() + "/near/d…元の場所に同名のものがあるため戻さない-T"};
+    for (const char* f : {"/c", "/b", "/a"}) shown.push_back(in + f + "…元に戻せない(Input/output error)-T");
     Lines panes;  // each line is shown as it comes
     for (const auto& p : window.panes) panes.push_back(MaskTimes(p));
     EXPECT_EQ(Lines(panes.begin() + 2, panes.end() - 1), shown);

@@ -39,8 +39,7 @@ stdfs::path TempTree::mkdir(const stdfs::path& rel) const { return stdfs::create
 std::string ReadFile(const stdfs::path& p)
 {
     std::ifstream in(p, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + p.native());
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : throw std::runtime_error("cannot read " + p.native());
 }
 
 std::vector<std::string> ListTree(const stdfs::path& folder)

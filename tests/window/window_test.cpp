@@ -50,8 +50,7 @@ protected:
 
     void open()
     {
-        window = std::make_unique<TestWindow>(fs);
-        window->show();
+        (window = std::make_unique<TestWindow>(fs))->show();
     }
     template <class T = QWidget>
     T* child(const char* name) { return window->findChild<T*>(QString::fromLatin1(name)); }
@@ -79,9 +78,7 @@ protected:
     std::unique_ptr<TestWindow> window;
 };
 
-using window::DecodeSettings;
-using window::EncodeSettings;
-using window::Settings;
+using window::DecodeSettings, window::EncodeSettings, window::Settings;
 
 constexpr Settings kAllOn{true, true, true, true, true, true, true};
 
@@ -169,8 +166,7 @@ TEST_F(WindowTest, TheCommandLineFolderIsMadeAbsoluteAndUserSettingsLiveInTheCon
 TEST_F(WindowTest, APreparedRunIsExecutedAndALongCopyIsStoppedLeavingNoPartOfIt)
 {
     open();
-    auto out = tree.mkdir("out");
-    tree.write("out/a.txt", "older and longer");
+    auto out = tree.write("out/a.txt", "older and longer").parent_path();
     auto a = tree.write("in/a.txt", "new");
     auto folder = tree.write("in/sub/c.txt", "c").parent_path();
     drop("txtPath", {out});
@@ -221,8 +217,7 @@ TEST_F(WindowTest, APreviewShowsTheRunsLinesLocksWhatWouldChangeThemAndTouchesNo
     open();
     child<QAction>("mnuEB")->trigger();  // the preview holds the run all the same
     child<QAction>("mnuPreview")->trigger();
-    auto out = tree.mkdir("out");
-    tree.write("out/a.txt", "same");
+    auto out = tree.write("out/a.txt", "same").parent_path();
     auto a = tree.write("in/a.txt", "same");
     auto b = tree.write("in/b.txt", "b");
     drop("txtPath", {out});
@@ -236,17 +231,14 @@ TEST_F(WindowTest, APreviewShowsTheRunsLinesLocksWhatWouldChangeThemAndTouchesNo
 
     // The stop button drops a previewed run, shown or still being made.
     drop("rtfSorvinfile", {a});
-    EXPECT_TRUE(child("cmdEXEC")->isEnabled());
-    EXPECT_EQ(locks(), kLocked);
+    EXPECT_TRUE(child("cmdEXEC")->isEnabled() && locks() == kLocked);
     QTest::mouseClick(child("cmdCancel"), Qt::LeftButton);
-    EXPECT_FALSE(child("cmdEXEC")->isEnabled());
-    EXPECT_EQ(locks(), kFree);
+    EXPECT_TRUE(!child("cmdEXEC")->isEnabled() && locks() == kFree);
     window->onYield = [&] { QMetaObject::invokeMethod(child("cmdCancel"), "click", Qt::QueuedConnection); };
     drop("rtfSorvinfile", {a});
     window->onYield = nullptr;
     EXPECT_TRUE(text("rtfSorvinfile").endsWith(QStringLiteral("…処理中止")));
-    EXPECT_FALSE(child("cmdEXEC")->isEnabled());
-    EXPECT_EQ(locks(), kFree);
+    EXPECT_TRUE(!child("cmdEXEC")->isEnabled() && locks() == kFree);
 
     drop("rtfSorvinfile", {a, b});
     const QStringList preview = masked();
