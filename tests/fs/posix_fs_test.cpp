@@ -60,8 +60,7 @@ TEST_F(PosixFsTest, ListsInByteOrderWithLinksAsFilesAndNeverEntersALink)
     const Listing listing = fs.list(*root);
     EXPECT_EQ(listing.files, (Lines{".hidden", "B.txt", "a", "b.txt", "dangling", "link-to-sub", "\xff.bin"}));
     EXPECT_EQ(listing.folders, (Lines{"D", "bb", "c", "e", "f", "sub"}));
-    EXPECT_EQ(fs.entryType({*root, "link-to-sub"}), EntryType::File);
-    EXPECT_TRUE(fs.folderExists(tree / "link-to-sub"));
+    EXPECT_TRUE(fs.entryType({*root, "link-to-sub"}) == EntryType::File && fs.folderExists(tree / "link-to-sub"));
     EXPECT_FALSE(fs.folderExists(tree / "dangling"));
     EXPECT_EQ(fs.identity(at(tree / "link-to-sub"), true), fs.identity(at(tree / "sub"), false));
     EXPECT_EQ(ErrorOf([&] { fs.openFolder({*root, "link-to-sub"}); }).error(), ENOTDIR);
@@ -101,8 +100,7 @@ TEST_F(PosixFsTest, RenameNeverReplacesWhicheverWayTheFileSystemAllowsAndDuplica
     // One entry under two spellings is no duplicate of itself; a second hard link is.
     const Path a = tree.write("d/a", "A");
     ASSERT_EQ(link(a.c_str(), (tree / "e").c_str()), 0);
-    EXPECT_FALSE(fs.deleteDuplicate(at(a), at(tree / "d/./a")));
-    EXPECT_TRUE(fs.deleteDuplicate(at(a), at(tree / "e")));
+    EXPECT_TRUE(!fs.deleteDuplicate(at(a), at(tree / "d/./a")) && fs.deleteDuplicate(at(a), at(tree / "e")));
     EXPECT_EQ(ListTree(tree.root()), (Lines{"d/", "e"}));
 }
 
@@ -135,8 +133,7 @@ TEST_F(PosixFsTest, CopyKeepsBytesModeTimesAndLinksAndNeverReplaces)
     // Neither a file nor a link replaces what is there, even a dangling link.
     const Path to = tree.write("out/a", "keep");
     ASSERT_EQ(symlink("nowhere", (tree / "out/dangling").c_str()), 0);
-    EXPECT_EQ(copy(tree.write("in/a", "new"), to), EEXIST);
-    EXPECT_EQ(copy(tree / "in/a", tree / "out/dangling"), EEXIST);
+    EXPECT_TRUE(copy(tree.write("in/a", "new"), to) == EEXIST && copy(tree / "in/a", tree / "out/dangling") == EEXIST);
     EXPECT_EQ(copy(tree / "in-link", to), EEXIST);
     EXPECT_EQ(ReadFile(to), "keep");
     ASSERT_EQ(mkfifo((tree / "fifo").c_str(), 0600), 0);

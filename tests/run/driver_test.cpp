@@ -44,6 +44,14 @@ TEST_F(RunTest, ARunGathersEachItemInDropOrderWithTheModeAndDestinationReadForEa
     EXPECT_EQ(pane(), (Lines {"処理開始...T", in("d.txt") + "…Move-T", in("e.txt") + "…Copy-T…処理中止"}));
     EXPECT_EQ(window.messageTexts(), (Lines {"送り先フォルダが存在しません"}));
     expectIdle();
+
+    // A stop taken between two moves across file systems: the first one's batch ends before the run does.
+    TempTree shm("/dev/shm");
+    window.path = shm.root().native();
+    window.gatherMode = GatherMode::Move;
+    window.onYield = [&](int) { if (stdfs::exists(shm / "g.txt")) run::CancelClick(run, window, fs); };
+    EXPECT_EQ(drop({tree.write("in/g.txt", "g"), tree.write("in/h.txt", "h")}), DropOutcome::Stopped);
+    EXPECT_EQ(pane(), (Lines {"処理開始...T", in("g.txt") + "…Move-T", "…処理中止"}));
 }
 
 TEST_F(RunTest, WithoutADestinationADropIsRefusedAPreparedRunWaitsForExecuteAndAStopOrAFailureEndsIt)
