@@ -21,6 +21,8 @@ public:
     // `first`: the way every file system starts at. Tests start later to reach a way on any disk.
     explicit PosixFs(Placement first = Placement::Exclusive) : first_(first) {}
     ~PosixFs() override;
+    PosixFs(const PosixFs&) = delete;  // it owns descriptors
+    PosixFs& operator=(const PosixFs&) = delete;
 
     FolderPtr openPath(const Path& p) override;
     FolderPtr openFolder(const Entry& e) override;
